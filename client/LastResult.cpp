@@ -1,0 +1,3 @@
+#include "LastResult.h"
+
+std::int32_t LastResult = 0;

@@ -1,0 +1,42 @@
+#pragma once
+// The stand-in client used wherever the real file-server client is absent:
+// it serves one connection, this machine, and reports its real CPU
+// utilisation and page-fault counters read from /proc.
+
+#include "ClientLibrary.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class LocalMachineClient : public ClientLibrary {
+public:
+    // Result codes of this client, all within 0 to 0xFFFF.
+    static constexpr ClientResult NoMoreConnections = 0x88FF; // the scan has passed the last connection
+    static constexpr ClientResult InvalidHandle = 0x8801;     // the handle is not open
+    static constexpr ClientResult UnknownConnRef = 0x8802;    // no such connection reference
+    static constexpr ClientResult UnknownInfoType = 0x8803;   // information type other than the server name
+    static constexpr ClientResult TooManyOpen = 0x8804;       // every handle of the table is in use
+    static constexpr ClientResult ProcUnreadable = 0x8805;    // /proc could not be read or parsed
+
+    /* The reference of the one connection, this machine. */
+    static constexpr ConnRef LocalRef = 1;
+    /* How many handles may be open at once. */
+    static constexpr int MaxHandles = 8;
+
+    /* `procRoot` is where the proc file system is mounted; tests pass a fake tree. */
+    explicit LocalMachineClient(std::string procRoot = "/proc");
+
+    ClientResult ClientInit(void* reserved1, void* reserved2) override;
+    ClientResult GetPrimaryConnRef(ConnRef& ref) override;
+    ClientResult ScanConnRefs(ScanIterator& iterator, ConnRef& ref) override;
+    ClientResult GetConnRefInfo(ConnRef ref, std::uint32_t infoType, std::uint32_t bufferLength,
+                                unsigned char* buffer) override;
+    ClientResult NWCCOpenConnByRef(ConnRef ref, std::uint32_t openState, std::uint32_t reserved,
+                                   ConnectionHandle& handle) override;
+    ClientResult CloseConn(ConnectionHandle handle) override;
+    ClientResult GetServerInfoRecord(ConnectionHandle handle, ServerInfoRecord& record) override;
+    ClientResult GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) override;
+
+    // (implementation details are the implementer's)
+};
