@@ -1,0 +1,270 @@
+#include "LiveChartView.h"
+
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QRubberBand>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QColor PeaksColor(255, 0, 0);
+const QColor GlideColor(0, 128, 0);
+const QColor TitleColor(0, 0, 255);
+
+QFont ChartFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(8);
+    return font;
+}
+
+// A tick spacing of 1, 2 or 5 times a power of ten that gives about five ticks.
+double NiceStep(double span) {
+    const double rough = span / 5;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    const double scaled = rough / power;
+    const double nice = scaled < 1.5 ? 1 : scaled < 3.5 ? 2 : scaled < 7.5 ? 5 : 10;
+    return nice * power;
+}
+
+// Ticks at round numbers within [lo, hi]. A range of zero width cannot be drawn,
+// so it becomes +-1 around the value with a single tick at the value, which puts
+// the lines and that one label in the vertical middle.
+void ShowRange(QValueAxis* axis, double lo, double hi) {
+    axis->setTickType(QValueAxis::TicksDynamic);
+    if (lo == hi) {
+        axis->setRange(lo - 1, hi + 1);
+        axis->setTickAnchor(lo);
+        axis->setTickInterval(4);
+    } else {
+        axis->setRange(lo, hi);
+        axis->setTickAnchor(0);
+        axis->setTickInterval(NiceStep(hi - lo));
+    }
+}
+
+QValueAxis* MakeAxis(bool labelled) {
+    auto* axis = new QValueAxis;
+    axis->setLabelFormat(QStringLiteral("%g"));
+    axis->setLabelsFont(ChartFont());
+    axis->setLabelsBrush(Qt::black);
+    axis->setLabelsVisible(labelled);
+    return axis;
+}
+
+} // namespace
+
+LiveChartView::LiveChartView(QWidget* parent) : QChartView(parent) {
+    setUpChart();
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(0);
+    connect(&m_flushTimer, &QTimer::timeout, this, &LiveChartView::Flush);
+}
+
+void LiveChartView::setUpChart() {
+    auto* chart = new QChart;
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chart->setBackgroundRoundness(0);
+    chart->setDropShadowEnabled(false);
+    chart->setBackgroundBrush(palette().window());
+    chart->setPlotAreaBackgroundVisible(false);
+    chart->setTitleFont(ChartFont());
+    chart->setTitleBrush(TitleColor);
+    chart->setTitle(QStringLiteral("Title goes here"));
+    chart->legend()->setAlignment(Qt::AlignRight);
+    chart->legend()->setFont(ChartFont());
+    chart->legend()->setLabelColor(Qt::black);
+
+    m_bottom = MakeAxis(true);
+    m_left = MakeAxis(false);
+    m_right = MakeAxis(true);
+    m_right->setGridLineVisible(false); // the left axis draws the grid
+    chart->addAxis(m_bottom, Qt::AlignBottom);
+    chart->addAxis(m_left, Qt::AlignLeft);
+    // The right axis belongs to no line: it mirrors the left one while both are
+    // automatic, and can follow the points on its own while the left one is zoomed.
+    chart->addAxis(m_right, Qt::AlignRight);
+    ShowRange(m_bottom, 0, WindowPoints - 1);
+
+    const QString titles[] = {QStringLiteral("Packets Out"), QStringLiteral("Packets In")};
+    const QColor colors[] = {PeaksColor, GlideColor};
+    for (int i = 0; i < 2; ++i) {
+        auto* series = new QLineSeries;
+        series->setObjectName(QStringLiteral("Series%1").arg(i + 1));
+        series->setName(titles[i]);
+        // Qt clips lines to the plotting area; a thin pen keeps lines at the
+        // extremes visible.
+        series->setPen(QPen(colors[i], 1));
+        series->setPointsVisible(false);
+        series->setPointLabelsVisible(false);
+        chart->addSeries(series);
+        series->attachAxis(m_bottom);
+        series->attachAxis(m_left);
+        m_series[std::size_t(i)] = series;
+
+        Line& line = m_lines[std::size_t(i)];
+        for (QList<QPointF>& list : line.lists) {
+            list.reserve(WindowPoints);
+            for (int x = 0; x < WindowPoints; ++x)
+                list.append(QPointF(x, 0));
+        }
+    }
+    setChart(chart);
+    setFrameShape(QFrame::Panel);
+    setFrameShadow(QFrame::Sunken);
+    rescale(true);
+}
+
+void LiveChartView::SetPoint(ChartSeries series, int index, std::int32_t value) {
+    if (index < 0 || index >= WindowPoints)
+        return;
+    Line& line = m_lines[series == ChartSeries::Peaks ? 0 : 1];
+    line.values[std::size_t(index)] = value;
+    if (!line.dirty) {
+        line.dirty = true;
+        if (!m_flushTimer.isActive())
+            m_flushTimer.start();
+    }
+}
+
+void LiveChartView::Flush() {
+    m_flushTimer.stop();
+    bool changed = false;
+    for (int i = 0; i < 2; ++i) {
+        if (m_lines[std::size_t(i)].dirty) {
+            handOver(i);
+            changed = true;
+        }
+    }
+    if (changed)
+        rescale(false);
+}
+
+void LiveChartView::handOver(int i) {
+    Line& line = m_lines[std::size_t(i)];
+    QList<QPointF>& list = line.lists[std::size_t(line.spare)];
+    QPointF* points = list.data(); // unshared: the line let go of it at the last hand-over
+    for (int x = 0; x < WindowPoints; ++x)
+        points[x].setY(line.values[std::size_t(x)]);
+    m_series[std::size_t(i)]->replace(list);
+    line.spare ^= 1;
+    line.dirty = false;
+}
+
+void LiveChartView::ClearPoints() {
+    for (QLineSeries* series : m_series)
+        series->clear();
+}
+
+void LiveChartView::FillZeros() {
+    for (Line& line : m_lines) {
+        line.values.fill(0);
+        line.dirty = true;
+    }
+    Flush();
+}
+
+void LiveChartView::SetTitleLines(const QString& first, const std::optional<QString>& second) {
+    // A chart title shows "\n" as a space; rich text gives two centred lines.
+    QString html = QStringLiteral("<center>") + first.toHtmlEscaped();
+    if (second)
+        html += QStringLiteral("<br>") + second->toHtmlEscaped();
+    chart()->setTitle(html + QStringLiteral("</center>"));
+}
+
+void LiveChartView::SetSeriesTitles(const QString& first, const QString& second) {
+    const QString titles[] = {first, second};
+    for (int i = 0; i < 2; ++i) {
+        QLineSeries* series = m_series[std::size_t(i)];
+        series->setName(titles[i]);
+        // The legend does not always notice a renamed series; tell it directly.
+        for (QLegendMarker* marker : chart()->legend()->markers(series))
+            marker->setLabel(titles[i]);
+    }
+}
+
+void LiveChartView::SetRightAxisAutomatic() {
+    m_rightAutomatic = true;
+    rescale(true);
+}
+
+void LiveChartView::rescale(bool force) {
+    // Both lines count, including one whose check box froze it.
+    std::int32_t lo = m_lines[0].values[0];
+    std::int32_t hi = lo;
+    for (const Line& line : m_lines) {
+        const auto [mn, mx] = std::minmax_element(line.values.begin(), line.values.end());
+        lo = std::min(lo, *mn);
+        hi = std::max(hi, *mx);
+    }
+    const std::pair range{lo, hi};
+
+    if (!m_zoomed && (force || m_leftRange != range)) {
+        ShowRange(m_left, lo, hi);
+        m_leftRange = range;
+    }
+    if (m_rightAutomatic && (force || m_rightRange != range)) {
+        ShowRange(m_right, lo, hi);
+        m_rightRange = range;
+    }
+}
+
+void LiveChartView::mousePressEvent(QMouseEvent* event) {
+    // The base class is left out on purpose: its rubber band cannot express our
+    // zoom rules, and it can touch a null item here.
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_dragStart = event->position().toPoint();
+    if (!m_rubberBand)
+        m_rubberBand = new QRubberBand(QRubberBand::Rectangle, viewport());
+    m_rubberBand->setGeometry(QRect(*m_dragStart, QSize()));
+    m_rubberBand->show();
+}
+
+void LiveChartView::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragStart && m_rubberBand)
+        m_rubberBand->setGeometry(QRect(*m_dragStart, event->position().toPoint()).normalized());
+}
+
+void LiveChartView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_dragStart)
+        return;
+    const QPoint start = *m_dragStart;
+    const QPoint end = event->position().toPoint();
+    m_dragStart.reset();
+    if (m_rubberBand)
+        m_rubberBand->hide();
+
+    const int dx = end.x() - start.x();
+    const int dy = end.y() - start.y();
+    if (std::abs(dx) <= ZoomThreshold || std::abs(dy) <= ZoomThreshold)
+        return; // too short to mean anything
+    if (dx > 0 && dy > 0)
+        zoomTo(QRect(start, end));
+    else
+        unzoom();
+}
+
+void LiveChartView::zoomTo(const QRect& dragged) {
+    const QRectF area = chart()->mapFromScene(mapToScene(dragged)).boundingRect();
+    chart()->zoomIn(area);
+    m_zoomed = true;
+    m_rightAutomatic = false;
+    // Show the zoomed ranges with ticks that suit them; the right axis shows the left one's.
+    const double lo = m_left->min(), hi = m_left->max();
+    ShowRange(m_left, lo, hi);
+    ShowRange(m_right, lo, hi);
+    ShowRange(m_bottom, m_bottom->min(), m_bottom->max());
+    m_rightRange.reset();
+}
+
+void LiveChartView::unzoom() {
+    chart()->zoomReset();
+    m_zoomed = false;
+    m_rightAutomatic = true;
+    ShowRange(m_bottom, 0, WindowPoints - 1);
+    rescale(true);
+}

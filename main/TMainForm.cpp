@@ -1,0 +1,132 @@
+#include "TMainForm.h"
+
+#include "ClientServices.h"
+#include "LastResult.h"
+#include "ReadMeText.h"
+#include "Report.h"
+#include "ui_MainForm.h"
+
+#include <chrono>
+
+namespace {
+
+constexpr std::chrono::milliseconds TickInterval{1000};
+constexpr int ServerListWidth = 161;
+// Dragging the connection list narrower than this closes it.
+constexpr int ServerListCollapseWidth = 30;
+
+struct ModeTexts {
+    const char* peaks;
+    const char* glide;
+};
+constexpr ModeTexts UtilizationTexts{"Utilization (Peaks)", "Utilization (Gliding)"};
+constexpr ModeTexts CachingTexts{"Cache requests", "Cache hits"};
+
+} // namespace
+
+TMainForm::TMainForm(ClientLibrary& client, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TMainForm>()), m_client(client),
+      m_sampling(*this, client), Timer1(this) {
+    ui->setupUi(this);
+
+    ui->Splitter1->setStretchFactor(1, 1);
+    ui->Splitter1->setSizes({ServerListWidth, width() - ServerListWidth});
+    connect(ui->Splitter1, &QSplitter::splitterMoved, this, [this](int position) {
+        if (position > 0 && position <= ServerListCollapseWidth)
+            ui->Splitter1->setSizes({0, ui->Splitter1->width()});
+    });
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(TickInterval);
+    connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(&Timer1); });
+    connect(ui->ComboBox1, &QComboBox::currentIndexChanged, this,
+            [this] { ResetChart(ui->ComboBox1); });
+    connect(ui->ServerList, &ServerListBox::selectionChanged, this,
+            [this] { ServerListClick(ui->ServerList); });
+
+    FormCreate(this);
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::FormCreate(QObject* Sender) {
+    ui->PageControl1->setCurrentWidget(ui->TabSheetInfo);
+    ui->Memo1->setPlainText(ReadMeText(QStringLiteral("Read.me")));
+
+    LastResult = std::int32_t(InitNetWare(m_client));
+    if (LastResult != 0) {
+        CheckResult(std::uint32_t(LastResult), QStringLiteral("InitNetWare"));
+    } else {
+        ui->ServerList->Clear();
+        ScanConnections(m_client, *ui->ServerList);
+        if (ui->ServerList->ItemIndex() == -1)
+            ui->ServerList->SetItemIndex(0); // opens the first server, if there is one
+    }
+
+    // Runs even without a server: the chart still gets its points and titles,
+    // and the ticks then fail quietly on the unopened handle.
+    ResetChart(Sender);
+    Timer1.start();
+    m_sampling.SampleCount = 0;
+}
+
+void TMainForm::ServerListClick(QObject* Sender) {
+    // Forget a closed handle at once, so that it is never closed twice.
+    if (m_sampling.ConnHandle != NoConnection) {
+        m_client.CloseConn(m_sampling.ConnHandle);
+        m_sampling.ConnHandle = NoConnection;
+    }
+
+    const ConnRef ref = ui->ServerList->ItemRef(ui->ServerList->ItemIndex());
+    ConnectionHandle handle = NoConnection;
+    const ClientResult result = m_client.NWCCOpenConnByRef(ref, OpenStateDefault, 0, handle);
+    LastResult = std::int32_t(result);
+    if (result == 0)
+        m_sampling.ConnHandle = handle;
+    CheckResult(result, QStringLiteral("NWCCOpenConnByRef"));
+
+    ResetChart(Sender);
+}
+
+void TMainForm::Timer1Timer(QObject* Sender) {
+    m_sampling.SampleTick(Sender);
+    ui->Chart1->Flush();
+}
+
+void TMainForm::ResetChart(QObject* /*Sender*/) {
+    ui->Chart1->ClearPoints();
+
+    const int selected = ui->ServerList->ItemIndex();
+    ui->Chart1->SetTitleLines(ui->ComboBox1->currentText(),
+                              selected >= 0 ? std::optional(ui->ServerList->ItemText(selected))
+                                            : std::nullopt);
+
+    m_sampling.ResetSampling();
+    ui->Chart1->FillZeros();
+
+    const ModeTexts* texts = nullptr;
+    switch (StatisticsMode()) {
+    case int(StatisticsKind::Utilization):
+        texts = &UtilizationTexts;
+        break;
+    case int(StatisticsKind::Caching):
+        texts = &CachingTexts;
+        break;
+    default:
+        return;
+    }
+    ui->CheckBox0->setText(QString::fromLatin1(texts->peaks));
+    ui->CheckBox1->setText(QString::fromLatin1(texts->glide));
+    ui->Chart1->SetSeriesTitles(ui->CheckBox0->text(), ui->CheckBox1->text());
+    ui->Chart1->SetRightAxisAutomatic();
+}
+
+int TMainForm::StatisticsMode() const { return ui->ComboBox1->currentIndex(); }
+
+bool TMainForm::PeaksChecked() const { return ui->CheckBox0->isChecked(); }
+
+bool TMainForm::GlideChecked() const { return ui->CheckBox1->isChecked(); }
+
+void TMainForm::SetPoint(ChartSeries series, int index, std::int32_t value) {
+    ui->Chart1->SetPoint(series, index, value);
+}

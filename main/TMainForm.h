@@ -1,0 +1,47 @@
+#pragma once
+// The one window: an Info page with the text of "Read.me", and a page with
+// the connection list, the statistics selector and the live chart.
+
+#include "ClientLibrary.h"
+#include "SampleView.h"
+#include "SamplingState.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class TMainForm;
+}
+
+class TMainForm : public QWidget, public SampleView {
+    Q_OBJECT
+public:
+    /* Builds the window and runs FormCreate; `client` must outlive the window. */
+    explicit TMainForm(ClientLibrary& client, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    /* Start-up: Info page, "Read.me", client start, connection list, first server, chart, timer. */
+    void FormCreate(QObject* Sender);
+    /* A new server was selected: close the old connection, open the new one, restart the chart. */
+    void ServerListClick(QObject* Sender);
+    /* One sampling tick. */
+    void Timer1Timer(QObject* Sender);
+    /* Empties the chart and the histories and retitles everything for the chosen statistic and server. */
+    void ResetChart(QObject* Sender);
+
+    int StatisticsMode() const override;
+    bool PeaksChecked() const override;
+    bool GlideChecked() const override;
+    void SetPoint(ChartSeries series, int index, std::int32_t value) override;
+
+    /* The sampling state, for those that drive or inspect it. */
+    SamplingState& Sampling() { return m_sampling; }
+
+private:
+    std::unique_ptr<Ui::TMainForm> ui;
+    ClientLibrary& m_client;
+    SamplingState m_sampling;
+    QTimer Timer1;
+};

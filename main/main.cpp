@@ -1,0 +1,20 @@
+// The program: one window that lists the servers this workstation is connected
+// to and charts the statistics of the one the user picks.
+
+#include "ClientLibrary.h"
+#include "ReportingApplication.h"
+#include "TMainForm.h"
+
+#include <QScreen>
+
+int main(int, char** argv) {
+    // The program takes no command line; only its own name reaches the toolkit.
+    int argc = 1;
+    ReportingApplication app(argc, argv);
+
+    TMainForm MainForm(PlatformClient());
+    const QRect screen = MainForm.screen()->availableGeometry();
+    MainForm.move(screen.center() - MainForm.rect().center());
+    MainForm.show();
+    return app.exec();
+}
