@@ -1,23 +1,28 @@
 #pragma once
 // The stand-in client used wherever the real file-server client is absent:
 // it serves one connection, this machine, and reports its real CPU
-// utilisation and page-fault counters read from /proc.
+// utilisation and page-fault counters read from /proc. Not thread-safe: all
+// calls come from the user-interface thread, as with the real client.
 
 #include "ClientLibrary.h"
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 class LocalMachineClient : public ClientLibrary {
 public:
     // Result codes of this client, all within 0 to 0xFFFF.
-    static constexpr ClientResult NoMoreConnections = 0x88FF; // the scan has passed the last connection
-    static constexpr ClientResult InvalidHandle = 0x8801;     // the handle is not open
-    static constexpr ClientResult UnknownConnRef = 0x8802;    // no such connection reference
-    static constexpr ClientResult UnknownInfoType = 0x8803;   // information type other than the server name
-    static constexpr ClientResult TooManyOpen = 0x8804;       // every handle of the table is in use
-    static constexpr ClientResult ProcUnreadable = 0x8805;    // /proc could not be read or parsed
+    static constexpr ClientResult NoMoreConnections =
+        0x88FF;                                           // the scan has passed the last connection
+    static constexpr ClientResult InvalidHandle = 0x8801; // the handle is not open
+    static constexpr ClientResult UnknownConnRef = 0x8802; // no such connection reference
+    static constexpr ClientResult UnknownInfoType =
+        0x8803; // information type other than the server name
+    static constexpr ClientResult TooManyOpen = 0x8804;    // every handle of the table is in use
+    static constexpr ClientResult ProcUnreadable = 0x8805; // /proc could not be read or parsed
 
     /* The reference of the one connection, this machine. */
     static constexpr ConnRef LocalRef = 1;
@@ -38,5 +43,35 @@ public:
     ClientResult GetServerInfoRecord(ConnectionHandle handle, ServerInfoRecord& record) override;
     ClientResult GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) override;
 
-    // (implementation details are the implementer's)
+private:
+    /* Cumulative CPU time in clock ticks: all of it, and the part not idle nor waiting for I/O. */
+    struct CpuTimes {
+        std::uint64_t total = 0;
+        std::uint64_t busy = 0;
+    };
+    /* One entry of the handle table; its handle is its index + 1, so never 0, 999 or 0xFFFF. */
+    struct HandleSlot {
+        bool open = false;
+        /* CPU times at the open or at the last successful utilisation request. */
+        CpuTimes since{};
+    };
+
+    /* Reads `path` into m_buffer and returns a view of it, valid until the next read. A file
+       larger than the buffer yields only its complete lines that fit. Empty on any failure. */
+    std::optional<std::string_view> readFile(const std::string& path);
+    /* The aggregate CPU times from the stat file; empty when unreadable or garbled. */
+    std::optional<CpuTimes> readCpuTimes();
+    /* The aggregate "cpu" line of a stat file's text; empty when missing or garbled. */
+    static std::optional<CpuTimes> parseCpuLine(std::string_view stat);
+    /* Busy share of the interval between two readings in percent, 0 to 100. */
+    static std::int32_t busyPercent(const CpuTimes& before, const CpuTimes& after);
+    /* The slot of an open handle, or null. */
+    HandleSlot* openSlot(ConnectionHandle handle);
+
+    std::string m_statPath;
+    std::string m_vmstatPath;
+    std::string m_hostnamePath;
+    std::array<HandleSlot, MaxHandles> m_slots{};
+    // /proc/vmstat is a few KB; one buffer serves every read, so requests never allocate.
+    std::array<char, 16384> m_buffer{};
 };
