@@ -69,6 +69,8 @@ ClientResult ScriptedClient::GetConnRefInfo(ConnRef ref, std::uint32_t infoType,
         return UnknownRef;
     if (c->nameResult != 0)
         return c->nameResult;
+    if (bufferLength == 0)
+        return 0; // not even the terminating NUL fits
     if (c->nulTerminated) {
         const std::size_t n = std::min<std::size_t>(c->name.size(), bufferLength - 1);
         std::memcpy(buffer, c->name.data(), n);
