@@ -3,6 +3,7 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QGraphicsLayout>
 #include <QRubberBand>
 #include <QValueAxis>
 
@@ -46,6 +47,14 @@ void ShowRange(QValueAxis* axis, double lo, double hi) {
     }
 }
 
+// The whole window of points, labelled every 30 so that both ends carry a label.
+void ShowIndexRange(QValueAxis* axis) {
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setRange(0, WindowPoints - 1);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(30);
+}
+
 QValueAxis* MakeAxis(bool labelled) {
     auto* axis = new QValueAxis;
     axis->setLabelFormat(QStringLiteral("%g"));
@@ -74,6 +83,9 @@ void LiveChartView::setUpChart() {
     chart->setTitleFont(ChartFont());
     chart->setTitleBrush(TitleColor);
     chart->setTitle(QStringLiteral("Title goes here"));
+    // Give the plotting area what the default margins would waste.
+    chart->setMargins(QMargins(2, 2, 2, 2));
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
     chart->legend()->setAlignment(Qt::AlignRight);
     chart->legend()->setFont(ChartFont());
     chart->legend()->setLabelColor(Qt::black);
@@ -87,7 +99,7 @@ void LiveChartView::setUpChart() {
     // The right axis belongs to no line: it mirrors the left one while both are
     // automatic, and can follow the points on its own while the left one is zoomed.
     chart->addAxis(m_right, Qt::AlignRight);
-    ShowRange(m_bottom, 0, WindowPoints - 1);
+    ShowIndexRange(m_bottom);
 
     const QString titles[] = {QStringLiteral("Packets Out"), QStringLiteral("Packets In")};
     const QColor colors[] = {PeaksColor, GlideColor};
@@ -265,6 +277,6 @@ void LiveChartView::unzoom() {
     chart()->zoomReset();
     m_zoomed = false;
     m_rightAutomatic = true;
-    ShowRange(m_bottom, 0, WindowPoints - 1);
+    ShowIndexRange(m_bottom);
     rescale(true);
 }
