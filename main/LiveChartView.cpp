@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QGraphicsLayout>
 #include <QRubberBand>
+#include <QSignalBlocker>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -127,7 +128,7 @@ void LiveChartView::setUpChart() {
     setChart(chart);
     setFrameShape(QFrame::Panel);
     setFrameShadow(QFrame::Sunken);
-    rescale(true);
+    rescale(dataRange(), true);
 }
 
 void LiveChartView::SetPoint(ChartSeries series, int index, std::int32_t value) {
@@ -144,31 +145,46 @@ void LiveChartView::SetPoint(ChartSeries series, int index, std::int32_t value) 
 
 void LiveChartView::Flush() {
     m_flushTimer.stop();
-    bool changed = false;
-    for (int i = 0; i < 2; ++i) {
-        if (m_lines[std::size_t(i)].dirty) {
-            handOver(i);
-            changed = true;
-        }
+    std::array<bool, 2> moved{};
+    for (std::size_t i = 0; i < m_lines.size(); ++i)
+        moved[i] = prepareHandOver(m_lines[i]);
+    if (!moved[0] && !moved[1])
+        return;
+
+    const Range range = dataRange();
+    const bool leftAxisMoves = !m_zoomed && m_leftRange != range;
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        if (!moved[i])
+            continue;
+        Line& line = m_lines[i];
+        // A moving axis lays every line out again from the points it holds, so
+        // the hand-over keeps quiet then: each line is laid out once, not twice.
+        const QSignalBlocker quiet(leftAxisMoves ? m_series[i] : nullptr);
+        m_series[i]->replace(line.lists[std::size_t(line.spare)]);
+        line.spare ^= 1;
     }
-    if (changed)
-        rescale(false);
+    rescale(range, false);
 }
 
-void LiveChartView::handOver(int i) {
-    Line& line = m_lines[std::size_t(i)];
+bool LiveChartView::prepareHandOver(Line& line) {
+    if (!line.dirty)
+        return false;
+    line.dirty = false;
+    if (line.shown && *line.shown == line.values)
+        return false; // nothing to draw anew: typical of a quiet or suspended server
+    line.shown = line.values;
     QList<QPointF>& list = line.lists[std::size_t(line.spare)];
     QPointF* points = list.data(); // unshared: the line let go of it at the last hand-over
     for (int x = 0; x < WindowPoints; ++x)
         points[x].setY(line.values[std::size_t(x)]);
-    m_series[std::size_t(i)]->replace(list);
-    line.spare ^= 1;
-    line.dirty = false;
+    return true;
 }
 
 void LiveChartView::ClearPoints() {
     for (QLineSeries* series : m_series)
         series->clear();
+    for (Line& line : m_lines)
+        line.shown.reset();
 }
 
 void LiveChartView::FillZeros() {
@@ -200,10 +216,10 @@ void LiveChartView::SetSeriesTitles(const QString& first, const QString& second)
 
 void LiveChartView::SetRightAxisAutomatic() {
     m_rightAutomatic = true;
-    rescale(true);
+    rescale(dataRange(), true);
 }
 
-void LiveChartView::rescale(bool force) {
+LiveChartView::Range LiveChartView::dataRange() const {
     // Both lines count, including one whose check box froze it.
     std::int32_t lo = m_lines[0].values[0];
     std::int32_t hi = lo;
@@ -212,14 +228,16 @@ void LiveChartView::rescale(bool force) {
         lo = std::min(lo, *mn);
         hi = std::max(hi, *mx);
     }
-    const std::pair range{lo, hi};
+    return {lo, hi};
+}
 
+void LiveChartView::rescale(Range range, bool force) {
     if (!m_zoomed && (force || m_leftRange != range)) {
-        ShowRange(m_left, lo, hi);
+        ShowRange(m_left, range.first, range.second);
         m_leftRange = range;
     }
     if (m_rightAutomatic && (force || m_rightRange != range)) {
-        ShowRange(m_right, lo, hi);
+        ShowRange(m_right, range.first, range.second);
         m_rightRange = range;
     }
 }
@@ -278,5 +296,5 @@ void LiveChartView::unzoom() {
     m_zoomed = false;
     m_rightAutomatic = true;
     ShowIndexRange(m_bottom);
-    rescale(true);
+    rescale(dataRange(), true);
 }

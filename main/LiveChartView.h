@@ -62,11 +62,16 @@ private:
         std::array<QList<QPointF>, 2> lists;
         int spare = 0;
         bool dirty = false;
+        // The values the line shows, once it has points.
+        std::optional<std::array<std::int32_t, WindowPoints>> shown;
     };
+    using Range = std::pair<std::int32_t, std::int32_t>;
 
     void setUpChart();
-    void handOver(int line);
-    void rescale(bool force);
+    /* Writes a changed line's values into its spare point list; false when nothing changed. */
+    bool prepareHandOver(Line& line);
+    Range dataRange() const;
+    void rescale(Range range, bool force);
     void zoomTo(const QRect& dragged);
     void unzoom();
 
@@ -78,7 +83,7 @@ private:
     QTimer m_flushTimer;
 
     // Range last given to each vertical axis, so that an unchanged range costs nothing.
-    std::optional<std::pair<std::int32_t, std::int32_t>> m_leftRange, m_rightRange;
+    std::optional<Range> m_leftRange, m_rightRange;
     bool m_zoomed = false;
     bool m_rightAutomatic = true;
 

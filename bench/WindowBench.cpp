@@ -1,0 +1,108 @@
+// One tick on the real window, offscreen at its design size: the sampling tick
+// with all of its point updates, the hand-over to the chart, the axis rescale
+// and one paint of the whole window into an image.
+
+#include "ClientLibrary.h"
+#include "ClientServices.h"
+#include "TMainForm.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QImage>
+#include <QTabWidget>
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+
+namespace {
+
+// A server whose utilisation and cache counters move every request, so that
+// the lines and the axis ranges change as they would on a live server.
+class MovingServer final : public ClientLibrary {
+public:
+    ClientResult ClientInit(void*, void*) override { return 0; }
+    ClientResult GetPrimaryConnRef(ConnRef& ref) override { return ref = 1, 0; }
+    ClientResult ScanConnRefs(ScanIterator& iterator, ConnRef& ref) override {
+        if (iterator++ != 0)
+            return 0x88FF;
+        return ref = 1, 0;
+    }
+    ClientResult GetConnRefInfo(ConnRef, std::uint32_t, std::uint32_t length,
+                                unsigned char* buffer) override {
+        const char name[] = "bench-server";
+        if (length < sizeof name)
+            return 1;
+        std::memcpy(buffer, name, sizeof name);
+        return 0;
+    }
+    ClientResult NWCCOpenConnByRef(ConnRef, std::uint32_t, std::uint32_t,
+                                   ConnectionHandle& handle) override {
+        return handle = 1, 0;
+    }
+    ClientResult CloseConn(ConnectionHandle) override { return 0; }
+    ClientResult GetServerInfoRecord(ConnectionHandle, ServerInfoRecord& record) override {
+        m_step = (m_step * 37 + 11) % 101;
+        WriteField32(record, ServerInfoField::Utilization, m_step);
+        return 0;
+    }
+    ClientResult GetCacheInfoRecord(ConnectionHandle, CacheInfoRecord& record) override {
+        m_requests += 500 + m_step;
+        m_hits += 400 + m_step / 2;
+        m_step = (m_step * 37 + 11) % 101;
+        WriteField32(record, CacheInfoField::CacheRequests, m_requests);
+        WriteField32(record, CacheInfoField::CacheHits, m_hits);
+        return 0;
+    }
+
+private:
+    std::uint32_t m_step = 0;
+    std::uint32_t m_requests = 1;
+    std::uint32_t m_hits = 1;
+};
+
+void WindowTick(benchmark::State& state) {
+    MovingServer server;
+    PrimaryConn = PrimaryConnUnopened;
+    TMainForm form(server);
+    form.resize(683, 312);
+    form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
+    form.findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentIndex(int(state.range(0)));
+    form.show();
+    QImage image(form.size(), QImage::Format_ARGB32_Premultiplied);
+    for (int i = 0; i < 200; ++i) // fill the window so that every tick scrolls
+        form.Timer1Timer(nullptr);
+
+    for (auto _ : state) {
+        form.Timer1Timer(nullptr);
+        form.render(&image);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetLabel(state.range(0) == 0 ? "utilization" : "caching");
+}
+BENCHMARK(WindowTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// The same without the paint: what a tick costs while the window is hidden or
+// shows its other page.
+void WindowTickWithoutPaint(benchmark::State& state) {
+    MovingServer server;
+    PrimaryConn = PrimaryConnUnopened;
+    TMainForm form(server);
+    for (int i = 0; i < 200; ++i)
+        form.Timer1Timer(nullptr);
+    for (auto _ : state)
+        form.Timer1Timer(nullptr);
+}
+BENCHMARK(WindowTickWithoutPaint)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
