@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -125,6 +126,8 @@ void LiveChartView::setUpChart() {
                 list.append(QPointF(x, 0));
         }
     }
+    // setChart() only releases the chart the base class made for itself: delete it here.
+    const std::unique_ptr<QChart> initialChart(QChartView::chart());
     setChart(chart);
     setFrameShape(QFrame::Panel);
     setFrameShadow(QFrame::Sunken);

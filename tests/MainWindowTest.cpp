@@ -1,0 +1,662 @@
+// The main window against a scripted client, without a display: start-up, choosing
+// a server, switching the statistic, ticks, failures and exactly the boxes they
+// show, zooming with the mouse, and the Info page's text.
+
+#include "ClientServices.h"
+#include "LastResult.h"
+#include "MessageBoxWatcher.h"
+#include "ReadMeText.h"
+#include "Report.h"
+#include "ScriptedClient.h"
+#include "WindowFixture.h"
+
+#include <QFile>
+#include <QRadioButton>
+#include <QStyle>
+#include <QValueAxis>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace {
+
+constexpr ConnRef AlphaRef = 11;
+constexpr ConnRef BetaRef = 22;
+// Markup and an accelerator sign: both must be shown as they are.
+const QString BetaName = QStringLiteral("R&D <2>");
+constexpr ConnectionHandle PrimaryHandle = ScriptedClient::FirstHandle;
+constexpr ConnectionHandle FirstOpen = PrimaryHandle + 1;
+
+const QString UtilizationTitle = QStringLiteral("Server Utilization");
+const QString CachingTitle = QStringLiteral("Server Caching Stats");
+
+// "Op(args)" with the arguments each operation really has, in ClientOp's order.
+QStringList Log(const ScriptedClient& client, std::size_t from = 0) {
+    static const struct {
+        const char* name;
+        int arguments;
+    } ops[] = {{"ClientInit", 0},   {"GetPrimaryConnRef", 0},
+               {"ScanConnRefs", 1}, {"GetConnRefInfo", 3},
+               {"Open", 3},         {"Close", 1},
+               {"ServerInfo", 1},   {"CacheInfo", 1}};
+    QStringList out;
+    for (std::size_t i = from; i < client.calls.size(); ++i) {
+        const ClientCall& c = client.calls[i];
+        const std::uint32_t values[] = {c.a, c.b, c.c};
+        QStringList arguments;
+        for (int k = 0; k < ops[int(c.op)].arguments; ++k)
+            arguments << QString::number(values[k]);
+        out << QStringLiteral("%1(%2)").arg(QLatin1String(ops[int(c.op)].name),
+                                            arguments.join(u','));
+    }
+    return out;
+}
+
+QString Close(ConnectionHandle handle) {
+    return QStringLiteral("Close(%1)").arg(handle);
+}
+QString Open(ConnRef ref) {
+    return QStringLiteral("Open(%1,1,0)").arg(ref);
+}
+
+const QStringList TwoServerStartUp{"ClientInit()",
+                                   "GetPrimaryConnRef()",
+                                   Open(AlphaRef),
+                                   "ScanConnRefs(0)",
+                                   "GetConnRefInfo(11,7,255)",
+                                   "ScanConnRefs(1)",
+                                   "GetConnRefInfo(22,7,255)",
+                                   "ScanConnRefs(2)",
+                                   Open(AlphaRef)};
+
+QString ErrorBox(const QString& text) {
+    return QStringLiteral("Error [error] ") + text;
+}
+QString PlainBox(const QString& text) {
+    return ApplicationTitle() + QStringLiteral(" [plain] ") + text;
+}
+
+QString ChartTitle(const QString& statistic, const std::optional<QString>& server) {
+    return QStringLiteral("<center>") + statistic +
+           (server ? QStringLiteral("<br>") + *server : QString()) + QStringLiteral("</center>");
+}
+
+// A line that is not exactly 181 points at x = 0..180 with the given y values, described.
+QString Mismatch(const QLineSeries* series, const History& expected) {
+    const QList<QPointF> points = series->points();
+    if (points.size() != WindowPoints)
+        return QStringLiteral("%1: %2 points").arg(series->objectName()).arg(points.size());
+    for (int x = 0; x < WindowPoints; ++x) {
+        if (points[x] != QPointF(x, expected[std::size_t(x)]))
+            return QStringLiteral("%1 point %2 is (%3,%4), expected y %5")
+                .arg(series->objectName())
+                .arg(x)
+                .arg(points[x].x())
+                .arg(points[x].y())
+                .arg(expected[std::size_t(x)]);
+    }
+    return {};
+}
+
+#define VERIFY_LINE(series, expected)                                                              \
+    do {                                                                                           \
+        const QString problem = Mismatch(series, expected);                                        \
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));                                          \
+    } while (false)
+
+using Range = std::pair<double, double>;
+Range RangeOf(const QValueAxis* axis) {
+    return {axis->min(), axis->max()};
+}
+
+// A window with its own scripted client, by default two servers of which the first
+// is the primary connection; every box the window shows is closed and recorded.
+struct Rig {
+    ScriptedClient client;
+    MessageBoxWatcher watcher;
+    std::unique_ptr<TMainForm> form;
+    std::optional<WindowParts> parts;
+
+    Rig() {
+        client.connections = {{AlphaRef, "ALPHA"}, {BetaRef, BetaName.toStdString()}};
+        client.primary = AlphaRef;
+        // A failed open that scribbles on its out-handle must still not count as opened.
+        client.handleLeftByFailedOpen = 0x42;
+    }
+
+    /* Builds the window; unless `ticking`, its timer is stopped so that only the test ticks. */
+    void Build(bool ticking = false) {
+        PrimaryConn = PrimaryConnUnopened;
+        LastResult = 0;
+        watcher.arm(0);
+        form = std::make_unique<TMainForm>(client);
+        parts.emplace(*form);
+        if (!ticking)
+            parts->timer->stop();
+    }
+    WindowParts& w() { return *parts; }
+    SamplingState& s() { return form->Sampling(); }
+    void Tick() { form->Timer1Timer(parts->timer); }
+    void TickUtilization(std::int32_t percent) {
+        client.SetUtilization(percent);
+        Tick();
+    }
+    QStringList Boxes() const {
+        QStringList out;
+        for (const SeenBox& box : watcher.boxes()) {
+            const char* kind = box.icon == QMessageBox::Critical ? "error"
+                               : box.icon == QMessageBox::NoIcon ? "plain"
+                                                                 : "other";
+            out << QStringLiteral("%1 [%2] %3").arg(box.caption, QLatin1String(kind), box.text);
+        }
+        return out;
+    }
+    /* Shows the window at its design size on the server page, so that mouse input lands. */
+    bool ShowServerPage() {
+        form->resize(683, 312);
+        parts->pages->setCurrentWidget(parts->serverPage);
+        form->show();
+        return QTest::qWaitForWindowExposed(form.get());
+    }
+};
+
+// Captions of the check boxes, names of the lines and the legend's labels.
+void CheckCaptions(WindowParts& w, const QString& peaks, const QString& glide) {
+    QCOMPARE(w.peaks->text(), peaks);
+    QCOMPARE(w.glide->text(), glide);
+    QCOMPARE(w.chart->Series1()->name(), peaks);
+    QCOMPARE(w.chart->Series2()->name(), glide);
+    QCOMPARE(w.LegendLabel(w.chart->Series1()), peaks);
+    QCOMPARE(w.LegendLabel(w.chart->Series2()), glide);
+}
+
+#define CHECK_CAPTIONS(w, peaks, glide)                                                            \
+    do {                                                                                           \
+        CheckCaptions(w, peaks, glide);                                                            \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+QPoint ViewportPoint(LiveChartView* view, QPointF chartPoint) {
+    return view->mapFromScene(view->chart()->mapToScene(chartPoint));
+}
+
+void Drag(LiveChartView* view, QPoint from, QPoint to) {
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(view->viewport(), to);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    // No stray "Read.me" from the build directory reaches the windows.
+    std::optional<ScopedCurrentDir> m_dir;
+
+private slots:
+    void initTestCase() { m_dir.emplace(); }
+    void cleanupTestCase() { m_dir.reset(); }
+
+    void startUpWithTwoServers() {
+        Rig rig;
+        rig.Build(true);
+        WindowParts& w = rig.w();
+
+        // The first selection has nothing to close; the primary connection stays apart.
+        QCOMPARE(Log(rig.client), TwoServerStartUp);
+        QCOMPARE(rig.Boxes(), QStringList{});
+        QCOMPARE(PrimaryConn, PrimaryHandle);
+        QCOMPARE(rig.s().ConnHandle, FirstOpen);
+        QCOMPARE(LastResult, 0);
+
+        QCOMPARE(w.pages->currentWidget(), w.infoPage);
+        QCOMPARE(w.memo->toPlainText(), QString());
+        QCOMPARE(w.servers->Count(), 2);
+        QCOMPARE(w.servers->ItemIndex(), 0);
+        QCOMPARE(w.servers->ItemText(1), BetaName);
+        QCOMPARE(w.servers->ItemRef(1), BetaRef);
+        const auto buttons = w.servers->findChildren<QRadioButton*>();
+        QCOMPARE(buttons.size(), 2);
+        QCOMPARE(buttons[1]->text(), QStringLiteral("R&&D <2>"));
+
+        QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, QStringLiteral("ALPHA")));
+        VERIFY_LINE(w.chart->Series1(), History{});
+        VERIFY_LINE(w.chart->Series2(), History{});
+        CHECK_CAPTIONS(w, "Utilization (Peaks)", "Utilization (Gliding)");
+        QVERIFY(w.peaks->isChecked() && w.glide->isChecked());
+        QCOMPARE(rig.s().SampleCount, 0);
+
+        // The timer is what drives the sampling.
+        QVERIFY(w.timer->isActive());
+        QCOMPARE(w.timer->interval(), 1000);
+        rig.client.SetUtilization(37);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.client.CallCount(ClientOp::GetServerInfoRecord), 1, 3000);
+        w.timer->stop();
+        QCOMPARE(Log(rig.client, TwoServerStartUp.size()),
+                 QStringList{QStringLiteral("ServerInfo(%1)").arg(FirstOpen)});
+        QCOMPARE(rig.s().SampleCount, 1);
+        QCOMPARE(w.chart->Series1()->at(0).y(), 37.0);
+    }
+
+    void selectingServers() {
+        Rig rig;
+        rig.Build();
+        WindowParts& w = rig.w();
+        QVERIFY(rig.ShowServerPage());
+        const auto buttons = w.servers->findChildren<QRadioButton*>();
+        QCOMPARE(buttons.size(), 2);
+        const auto click = [&](int i) {
+            const int indicator =
+                buttons[i]->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth);
+            QTest::mouseClick(buttons[i], Qt::LeftButton, {},
+                              QPoint(indicator / 2 + 1, buttons[i]->height() / 2));
+        };
+
+        rig.TickUtilization(50);
+        std::size_t mark = rig.client.calls.size();
+        click(1);
+        QCOMPARE(Log(rig.client, mark), QStringList({Close(FirstOpen), Open(BetaRef)}));
+        QCOMPARE(w.servers->ItemIndex(), 1);
+        QCOMPARE(rig.s().ConnHandle, FirstOpen + 1);
+        QCOMPARE(rig.client.openHandles,
+                 std::set<ConnectionHandle>({PrimaryHandle, FirstOpen + 1}));
+        QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, QStringLiteral("R&amp;D &lt;2&gt;")));
+        VERIFY_LINE(w.chart->Series1(), History{});
+
+        // Picking the entry already selected, by mouse or by index: no call, no reset.
+        rig.TickUtilization(40);
+        mark = rig.client.calls.size();
+        click(1);
+        w.servers->SetItemIndex(1);
+        QCOMPARE(Log(rig.client, mark), QStringList{});
+        QCOMPARE(rig.s().PeakHistory[1], 40);
+        QCOMPARE(w.chart->Series1()->at(1).y(), 40.0);
+
+        w.servers->SetItemIndex(0);
+        QCOMPARE(Log(rig.client, mark), QStringList({Close(FirstOpen + 1), Open(AlphaRef)}));
+        QCOMPARE(rig.s().ConnHandle, FirstOpen + 2);
+        QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, QStringLiteral("ALPHA")));
+        VERIFY_LINE(w.chart->Series1(), History{});
+        QCOMPARE(rig.Boxes(), QStringList{});
+    }
+
+    void failedOpenNeverClosesTwice() {
+        Rig rig;
+        rig.client.Fail(ClientOp::NWCCOpenConnByRef, 0x8871, 3, true); // the open of the second
+        rig.Build();
+        WindowParts& w = rig.w();
+
+        std::size_t mark = rig.client.calls.size();
+        w.servers->SetItemIndex(1);
+        QCOMPARE(Log(rig.client, mark), QStringList({Close(FirstOpen), Open(BetaRef)}));
+        QCOMPARE(rig.Boxes(), QStringList{ErrorBox("Error 8871: NWCCOpenConnByRef")});
+        QCOMPARE(rig.s().ConnHandle, NoConnection);
+        QCOMPARE(LastResult, 0x8871);
+        QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, QStringLiteral("R&amp;D &lt;2&gt;")));
+
+        // The old handle is gone already: the next selection only opens.
+        mark = rig.client.calls.size();
+        w.servers->SetItemIndex(0);
+        QCOMPARE(Log(rig.client, mark), QStringList{Open(AlphaRef)});
+        QCOMPARE(rig.s().ConnHandle, FirstOpen + 1);
+        QCOMPARE(rig.client.CallCount(ClientOp::CloseConn), 1);
+        QCOMPARE(rig.Boxes().size(), qsizetype(1));
+    }
+
+    void switchingStatistic_data() {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("peaks");
+        QTest::addColumn<QString>("glide");
+        QTest::addColumn<QString>("request");
+        QTest::newRow("to caching")
+            << 0 << 1 << CachingTitle << "Cache requests"
+            << "Cache hits" << QStringLiteral("CacheInfo(%1)").arg(FirstOpen);
+        QTest::newRow("back to utilisation")
+            << 1 << 0 << UtilizationTitle << "Utilization (Peaks)"
+            << "Utilization (Gliding)" << QStringLiteral("ServerInfo(%1)").arg(FirstOpen);
+    }
+    void switchingStatistic() {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, title);
+        QFETCH(QString, peaks);
+        QFETCH(QString, glide);
+        QFETCH(QString, request);
+        Rig rig;
+        rig.Build();
+        WindowParts& w = rig.w();
+        w.statistic->setCurrentIndex(from);
+        w.glide->setChecked(false);
+        for (std::uint32_t i = 1; i <= 3; ++i) {
+            rig.client.SetCacheCounters(1000 * i, 600 * i);
+            rig.TickUtilization(30);
+        }
+        QVERIFY(w.chart->Series1()->at(2).y() > 0);
+
+        w.statistic->setCurrentIndex(to);
+
+        QCOMPARE(w.Title(), ChartTitle(title, QStringLiteral("ALPHA")));
+        CHECK_CAPTIONS(w, peaks, glide);
+        VERIFY_LINE(w.chart->Series1(), History{});
+        VERIFY_LINE(w.chart->Series2(), History{});
+        QCOMPARE(rig.s().PeakHistory, History{});
+        QCOMPARE(rig.s().PrevRequests, 0u);
+        QVERIFY(w.peaks->isChecked() && !w.glide->isChecked()); // the check boxes keep their state
+        QCOMPARE(rig.s().SampleCount, 3); // the reset empties the window, it does not rewind it
+        const std::size_t mark = rig.client.calls.size();
+        rig.Tick();
+        QCOMPARE(Log(rig.client, mark), QStringList{request});
+        QCOMPARE(rig.Boxes(), QStringList{});
+    }
+
+    void ticksFollowHistories() {
+        Rig rig;
+        rig.Build();
+        WindowParts& w = rig.w();
+        const std::int32_t values[] = {10, 20, 30, 40, 100, 0, 7};
+        for (std::int32_t v : values) {
+            rig.TickUtilization(v);
+            VERIFY_LINE(w.chart->Series1(), rig.s().PeakHistory);
+            VERIFY_LINE(w.chart->Series2(), rig.s().GlideHistory);
+        }
+        QCOMPARE(w.chart->Series1()->at(4).y(), 100.0);
+        QCOMPARE(w.chart->Series2()->at(3).y(), 25.0); // (10 + 20 + 30 + 40) / 4
+
+        // An unchecked line freezes; the other goes on, and unfreezes in full.
+        w.glide->setChecked(false);
+        const QList<QPointF> frozen = w.chart->Series2()->points();
+        rig.TickUtilization(90);
+        QCOMPARE(w.chart->Series2()->points(), frozen);
+        QCOMPARE(w.chart->Series1()->at(7).y(), 90.0);
+        QCOMPARE(rig.s().GlideHistory[7], (100 + 0 + 7 + 90) / 4);
+        w.glide->setChecked(true);
+        rig.TickUtilization(1);
+        VERIFY_LINE(w.chart->Series2(), rig.s().GlideHistory);
+
+        // Fill the window and scroll it once; a reset then shows zeros, and the next
+        // sample appears at the right end.
+        while (rig.s().SampleCount < WindowPoints)
+            rig.TickUtilization(rig.s().SampleCount % 100);
+        rig.TickUtilization(55);
+        QCOMPARE(w.chart->Series1()->at(180).y(), 55.0);
+        QCOMPARE(w.chart->Series1()->at(0).y(), 20.0); // the first sample, 10, has scrolled out
+        VERIFY_LINE(w.chart->Series1(), rig.s().PeakHistory);
+        rig.form->ResetChart(w.statistic);
+        VERIFY_LINE(w.chart->Series1(), History{});
+        VERIFY_LINE(w.chart->Series2(), History{});
+        QCOMPARE(rig.s().SampleCount, WindowPoints);
+        rig.TickUtilization(77);
+        History expected{};
+        expected[180] = 77;
+        VERIFY_LINE(w.chart->Series1(), expected);
+        expected[180] = 77 / 4;
+        VERIFY_LINE(w.chart->Series2(), expected);
+        QCOMPARE(rig.Boxes(), QStringList{});
+    }
+
+    void startUpFailures_data() {
+        QTest::addColumn<quint32>("initFailure");
+        QTest::addColumn<quint32>("primary");
+        QTest::addColumn<bool>("servers");
+        QTest::addColumn<quint32>("openFailure");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<int>("lastResult");
+        QTest::addColumn<QString>("title");
+
+        const QString bare = ChartTitle(UtilizationTitle, std::nullopt);
+        QTest::newRow("client will not start")
+            << 0x1Fu << quint32(AlphaRef) << true << 0u << QStringList{"ClientInit()"}
+            << QStringList{PlainBox("Could not Initialize NetWare Client"),
+                           ErrorBox("Error   1F: InitNetWare")}
+            << 0x1F << bare;
+        QTest::newRow("no connection at all")
+            << 0u << 0u << false << 0u
+            << QStringList{"ClientInit()", "GetPrimaryConnRef()", "ScanConnRefs(0)"}
+            << QStringList{ErrorBox("Error 88FF: InitNetWare")} << 0x88FF << bare;
+        // Only the primary connection, which the scan does not list: an empty list, no box.
+        QTest::newRow("empty connection list")
+            << 0u << quint32(AlphaRef) << false << 0u
+            << QStringList{"ClientInit()", "GetPrimaryConnRef()", Open(AlphaRef), "ScanConnRefs(0)"}
+            << QStringList{} << 0x88FF << bare;
+        QTest::newRow("first server will not open")
+            << 0u << quint32(AlphaRef) << true << 0x8870u << TwoServerStartUp
+            << QStringList{ErrorBox("Error 8870: NWCCOpenConnByRef")} << 0x8870
+            << ChartTitle(UtilizationTitle, QStringLiteral("ALPHA"));
+    }
+    void startUpFailures() {
+        QFETCH(quint32, initFailure);
+        QFETCH(quint32, primary);
+        QFETCH(bool, servers);
+        QFETCH(quint32, openFailure);
+        QFETCH(QStringList, calls);
+        QFETCH(QStringList, boxes);
+        QFETCH(int, lastResult);
+        QFETCH(QString, title);
+        Rig rig;
+        rig.client.primary = primary;
+        if (!servers)
+            rig.client.connections.clear();
+        rig.client.Fail(ClientOp::ClientInit, initFailure);
+        rig.client.Fail(ClientOp::NWCCOpenConnByRef, openFailure, 2);
+        rig.Build(true);
+        WindowParts& w = rig.w();
+
+        QCOMPARE(Log(rig.client), calls);
+        QCOMPARE(rig.Boxes(), boxes);
+        QCOMPARE(LastResult, lastResult);
+        QCOMPARE(rig.s().ConnHandle, NoConnection);
+        // The chart was reset in full all the same, and the timer runs.
+        QCOMPARE(w.Title(), title);
+        CHECK_CAPTIONS(w, "Utilization (Peaks)", "Utilization (Gliding)");
+        VERIFY_LINE(w.chart->Series1(), History{});
+        VERIFY_LINE(w.chart->Series2(), History{});
+        QVERIFY(w.timer->isActive());
+        QCOMPARE(rig.s().SampleCount, 0);
+        w.timer->stop();
+
+        // Ticks fail quietly on the unopened handle and suspend the requests until a reset.
+        std::size_t mark = rig.client.calls.size();
+        rig.TickUtilization(60);
+        rig.Tick();
+        QCOMPARE(Log(rig.client, mark), QStringList{QStringLiteral("ServerInfo(999)")});
+        QVERIFY(rig.s().Stopped);
+        QCOMPARE(rig.s().SampleCount, 2);
+        VERIFY_LINE(w.chart->Series1(), History{});
+        mark = rig.client.calls.size();
+        w.statistic->setCurrentIndex(1);
+        rig.Tick();
+        QCOMPARE(Log(rig.client, mark), QStringList{QStringLiteral("CacheInfo(999)")});
+        QCOMPARE(rig.Boxes(), boxes);
+    }
+
+    void zeroRangeAxes() {
+        Rig rig;
+        rig.Build();
+        LiveChartView* chart = rig.w().chart;
+        QVERIFY(!chart->LeftAxis()->labelsVisible());
+        QVERIFY(chart->RightAxis()->labelsVisible());
+        QCOMPARE(RangeOf(chart->BottomAxis()), Range(0, 180));
+        // All values 0: a range around the value, and one label, at it.
+        for (const QValueAxis* axis : {chart->LeftAxis(), chart->RightAxis()}) {
+            QCOMPARE(RangeOf(axis), Range(-1, 1));
+            QCOMPARE(axis->tickAnchor(), 0.0);
+            QVERIFY(axis->tickInterval() > 2);
+        }
+        rig.TickUtilization(80);
+        rig.TickUtilization(-5);
+        QCOMPARE(RangeOf(chart->LeftAxis()), Range(-5, 80));
+        QCOMPARE(RangeOf(chart->RightAxis()), Range(-5, 80));
+    }
+
+    void zoomByDragging_data() {
+        QTest::addColumn<bool>("zoomedBefore");
+        QTest::addColumn<QPoint>("drag");
+        QTest::addColumn<bool>("zoomedAfter");
+        QTest::newRow("right 17, down 17: zooms") << false << QPoint(17, 17) << true;
+        QTest::newRow("right 16, down 40: nothing") << false << QPoint(16, 40) << false;
+        QTest::newRow("right 40, down 16: nothing") << false << QPoint(40, 16) << false;
+        QTest::newRow("left 17, up 17: restores") << true << QPoint(-17, -17) << false;
+        QTest::newRow("right 17, up 17: restores") << true << QPoint(17, -17) << false;
+        QTest::newRow("left 40, down 40: restores") << true << QPoint(-40, 40) << false;
+        QTest::newRow("right 10, down 10: nothing") << true << QPoint(10, 10) << true;
+        QTest::newRow("left 16, up 40: nothing") << true << QPoint(-16, -40) << true;
+    }
+    void zoomByDragging() {
+        QFETCH(bool, zoomedBefore);
+        QFETCH(QPoint, drag);
+        QFETCH(bool, zoomedAfter);
+        Rig rig;
+        rig.Build();
+        QVERIFY(rig.ShowServerPage());
+        LiveChartView* chart = rig.w().chart;
+        for (std::int32_t v : {0, 100, 50, 20, 80})
+            rig.TickUtilization(v);
+        const QRectF plot = chart->chart()->plotArea();
+        QVERIFY2(plot.width() > 100 && plot.height() > 100, "the chart needs room to zoom");
+        const QPoint centre = ViewportPoint(chart, plot.center());
+        if (zoomedBefore) {
+            Drag(chart, ViewportPoint(chart, plot.topLeft() + QPointF(10, 10)), centre);
+            QVERIFY(chart->IsZoomed());
+        }
+        const Range left = RangeOf(chart->LeftAxis()), right = RangeOf(chart->RightAxis());
+        const Range bottom = RangeOf(chart->BottomAxis());
+
+        Drag(chart, centre, centre + drag);
+
+        QCOMPARE(chart->IsZoomed(), zoomedAfter);
+        if (zoomedAfter == zoomedBefore) {
+            QCOMPARE(RangeOf(chart->LeftAxis()), left);
+            QCOMPARE(RangeOf(chart->RightAxis()), right);
+            QCOMPARE(RangeOf(chart->BottomAxis()), bottom);
+        } else if (zoomedAfter) {
+            QVERIFY(chart->LeftAxis()->max() - chart->LeftAxis()->min() < left.second - left.first);
+            QVERIFY(chart->BottomAxis()->max() - chart->BottomAxis()->min() < 180);
+            QCOMPARE(RangeOf(chart->RightAxis()), RangeOf(chart->LeftAxis()));
+        } else {
+            QCOMPARE(RangeOf(chart->LeftAxis()), Range(0, 100));
+            QCOMPARE(RangeOf(chart->RightAxis()), Range(0, 100));
+            QCOMPARE(RangeOf(chart->BottomAxis()), Range(0, 180));
+        }
+    }
+
+    void resetWhileZoomed() {
+        Rig rig;
+        rig.Build();
+        QVERIFY(rig.ShowServerPage());
+        LiveChartView* chart = rig.w().chart;
+        for (std::int32_t v : {0, 100, 50})
+            rig.TickUtilization(v);
+        const QRectF plot = chart->chart()->plotArea();
+        Drag(chart, ViewportPoint(chart, plot.topLeft() + QPointF(10, 10)),
+             ViewportPoint(chart, plot.center()));
+        QVERIFY(chart->IsZoomed());
+        const Range zoomed = RangeOf(chart->LeftAxis());
+
+        rig.w().statistic->setCurrentIndex(1);
+        QVERIFY(chart->IsZoomed());
+        QCOMPARE(RangeOf(chart->LeftAxis()), zoomed);
+        QCOMPARE(RangeOf(chart->RightAxis()), Range(-1, 1));
+        rig.client.SetCacheCounters(100, 50);
+        rig.Tick();
+        rig.client.SetCacheCounters(160, 90);
+        rig.Tick();
+        QCOMPARE(RangeOf(chart->LeftAxis()), zoomed);
+        QCOMPARE(RangeOf(chart->RightAxis()), Range(0, 60));
+    }
+
+    void readMeText_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("missing") << "none" << QByteArray() << QString();
+        QTest::newRow("empty") << "file" << QByteArray() << QString();
+        QTest::newRow("CR only") << "file" << QByteArray("one\rtwo\r\rfour") << "one\ntwo\n\nfour";
+        QTest::newRow("CR LF, final break") << "file" << QByteArray("one\r\ntwo\r\n") << "one\ntwo";
+        QTest::newRow("mixed, blank last line")
+            << "file" << QByteArray("a\r\n\rb\nc\n\n") << "a\n\nb\nc\n";
+        QTest::newRow("NUL bytes")
+            << "file" << QByteArray("x\0y\0", 4) << QStringLiteral("x\uFFFDy\uFFFD");
+        QTest::newRow("8-bit text") << "file" << QByteArray("caf\xC3\xA9") << "caf\u00E9";
+        QTest::newRow("exactly the limit")
+            << "file" << QByteArray(MaxReadMeBytes, 'a') << QString(MaxReadMeBytes, u'a');
+        QTest::newRow("over the limit")
+            << "file" << QByteArray(MaxReadMeBytes + 1, 'a') << QString();
+        QTest::newRow("directory") << "dir" << QByteArray() << QString();
+    }
+    void readMeText() {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        const ScopedCurrentDir dir;
+        const QString path = QStringLiteral("Read.me");
+        if (kind == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(bytes), bytes.size());
+        } else if (kind == "dir") {
+            QVERIFY(QDir().mkdir(path));
+        }
+        QCOMPARE(ReadMeText(path), text);
+    }
+
+    void readMeIsNamedPipe() {
+        const ScopedCurrentDir dir;
+        const QByteArray path = QFile::encodeName(dir.FilePath(QStringLiteral("Read.me")));
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        // Opening a pipe waits for a writer for ever: play the writer that would release
+        // such a reader, and fail if one needed releasing.
+        std::atomic<bool> released{false};
+        std::jthread writer([&](std::stop_token stop) {
+            while (!stop.stop_requested()) {
+                if (const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+                    ::close(fd);
+                    released = true;
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        const QString text = ReadMeText(QStringLiteral("Read.me"));
+        writer.request_stop();
+        writer.join();
+        QVERIFY2(!released, "the named pipe was opened");
+        QCOMPARE(text, QString());
+    }
+
+    void infoPageShowsReadMe() {
+        const struct {
+            QByteArray bytes;
+            QString text;
+        } cases[] = {
+            {QByteArray("Line 1\r\nLine 2\rx\0y\n", 19),
+             QStringLiteral("Line 1\nLine 2\nx\uFFFDy")},
+            {QByteArray(MaxReadMeBytes + 1, '\0'), QString()},
+        };
+        for (const auto& c : cases) {
+            const ScopedCurrentDir dir;
+            QFile file(QStringLiteral("Read.me"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(c.bytes) == c.bytes.size());
+            file.close();
+            Rig rig;
+            rig.Build();
+            QCOMPARE(rig.w().memo->toPlainText(), c.text);
+            QCOMPARE(rig.Boxes(), QStringList{});
+        }
+    }
+};
+
+SERVERSTATS_WINDOW_TEST_MAIN(MainWindowTest)
+
+#include "MainWindowTest.moc"

@@ -1,0 +1,86 @@
+#pragma once
+// What the window tests share: the window's named parts, the running of a test
+// class under the program's own application object, and a private current directory.
+
+#include "LiveChartView.h"
+#include "ReportingApplication.h"
+#include "ServerListBox.h"
+#include "TMainForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+/* The parts of a window that the tests look at, found by the names the form gives them. */
+struct WindowParts {
+    explicit WindowParts(TMainForm& form)
+        : pages(Find<QTabWidget>(form, "PageControl1")),
+          infoPage(Find<QWidget>(form, "TabSheetInfo")),
+          serverPage(Find<QWidget>(form, "TabSheetServer")),
+          memo(Find<QPlainTextEdit>(form, "Memo1")),
+          servers(Find<ServerListBox>(form, "ServerList")),
+          statistic(Find<QComboBox>(form, "ComboBox1")), peaks(Find<QCheckBox>(form, "CheckBox0")),
+          glide(Find<QCheckBox>(form, "CheckBox1")), chart(Find<LiveChartView>(form, "Chart1")),
+          timer(Find<QTimer>(form, "Timer1")) {}
+
+    QTabWidget* pages;
+    QWidget* infoPage;
+    QWidget* serverPage;
+    QPlainTextEdit* memo;
+    ServerListBox* servers;
+    QComboBox* statistic;
+    QCheckBox* peaks;
+    QCheckBox* glide;
+    LiveChartView* chart;
+    QTimer* timer;
+
+    QString Title() const { return chart->chart()->title(); }
+    /* The label the legend shows for a line, which Qt does not always take from the series. */
+    QString LegendLabel(QLineSeries* series) const {
+        const QList<QLegendMarker*> markers = chart->chart()->legend()->markers(series);
+        return markers.isEmpty() ? QString() : markers.first()->label();
+    }
+
+private:
+    // A missing part would make every later check crash; say which one instead.
+    template <class T> static T* Find(QObject& root, const char* name) {
+        T* part = root.findChild<T*>(QLatin1String(name));
+        if (part == nullptr)
+            qFatal("window part %s not found", name);
+        return part;
+    }
+};
+
+/* Makes a fresh empty directory the current one for its lifetime, so that what the
+   window reads from the current directory ("Read.me") is what the test put there. */
+class ScopedCurrentDir {
+public:
+    ScopedCurrentDir() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~ScopedCurrentDir() { QDir::setCurrent(m_previous); }
+    ScopedCurrentDir(const ScopedCurrentDir&) = delete;
+    ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
+    QString FilePath(const QString& name) const { return m_dir.filePath(name); }
+
+private:
+    QString m_previous;
+    QTemporaryDir m_dir;
+};
+
+/* Runs a test class under the program's application object, without a display
+   unless the environment asks for one. */
+#define SERVERSTATS_WINDOW_TEST_MAIN(TestClass)                                                    \
+    int main(int argc, char** argv) {                                                              \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                        \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                               \
+        ReportingApplication app(argc, argv);                                                      \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
