@@ -1,9 +1,9 @@
 #include "LiveChartView.h"
 
+#include <QGraphicsLayout>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
-#include <QGraphicsLayout>
 #include <QRubberBand>
 #include <QSignalBlocker>
 #include <QValueAxis>
@@ -33,25 +33,37 @@ double NiceStep(double span) {
     return nice * power;
 }
 
+// An interval that leaves an axis with at most one tick whatever its range.
+constexpr double ParkedInterval = 1e18;
+
 // Ticks at round numbers within [lo, hi]. A range of zero width cannot be drawn,
 // so it becomes +-1 around the value with a single tick at the value, which puts
 // the lines and that one label in the vertical middle.
 void ShowRange(QValueAxis* axis, double lo, double hi) {
-    axis->setTickType(QValueAxis::TicksDynamic);
-    if (lo == hi) {
-        axis->setRange(lo - 1, hi + 1);
-        axis->setTickAnchor(lo);
-        axis->setTickInterval(4);
+    const bool flat = lo == hi;
+    const double interval = flat ? 4 : NiceStep(hi - lo);
+    const double anchor = flat ? lo : 0;
+    if (flat) {
+        lo -= 1;
+        hi += 1;
+    }
+    // The axis lays itself out after every change, and a wide range with a
+    // narrow interval would mean hundreds of thousands of ticks: change the two
+    // in the order in which neither step asks for more ticks than the end result.
+    if (interval >= axis->tickInterval()) {
+        axis->setTickInterval(interval);
+        axis->setTickAnchor(anchor);
+        axis->setRange(lo, hi);
     } else {
         axis->setRange(lo, hi);
-        axis->setTickAnchor(0);
-        axis->setTickInterval(NiceStep(hi - lo));
+        axis->setTickAnchor(anchor);
+        axis->setTickInterval(interval);
     }
 }
 
 // The whole window of points, labelled every 30 so that both ends carry a label.
 void ShowIndexRange(QValueAxis* axis) {
-    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickInterval(ParkedInterval);
     axis->setRange(0, WindowPoints - 1);
     axis->setTickAnchor(0);
     axis->setTickInterval(30);
@@ -59,6 +71,8 @@ void ShowIndexRange(QValueAxis* axis) {
 
 QValueAxis* MakeAxis(bool labelled) {
     auto* axis = new QValueAxis;
+    axis->setTickInterval(ParkedInterval);
+    axis->setTickType(QValueAxis::TicksDynamic);
     axis->setLabelFormat(QStringLiteral("%g"));
     axis->setLabelsFont(ChartFont());
     axis->setLabelsBrush(Qt::black);
@@ -148,6 +162,10 @@ void LiveChartView::SetPoint(ChartSeries series, int index, std::int32_t value) 
 
 void LiveChartView::Flush() {
     m_flushTimer.stop();
+    // While the window shows its other page, laying the lines out is wasted:
+    // the points wait, and are handed over when the chart comes into sight.
+    if (window()->isVisible() && !isVisible())
+        return;
     std::array<bool, 2> moved{};
     for (std::size_t i = 0; i < m_lines.size(); ++i)
         moved[i] = prepareHandOver(m_lines[i]);
@@ -245,6 +263,11 @@ void LiveChartView::rescale(Range range, bool force) {
     }
 }
 
+void LiveChartView::showEvent(QShowEvent* event) {
+    QChartView::showEvent(event);
+    Flush();
+}
+
 void LiveChartView::mousePressEvent(QMouseEvent* event) {
     // The base class is left out on purpose: its rubber band cannot express our
     // zoom rules, and it can touch a null item here.
@@ -295,6 +318,10 @@ void LiveChartView::zoomTo(const QRect& dragged) {
 }
 
 void LiveChartView::unzoom() {
+    // The restored ranges may be far wider than the zoomed ones: park the
+    // intervals first so that no step lays out a flood of ticks.
+    m_left->setTickInterval(ParkedInterval);
+    m_bottom->setTickInterval(ParkedInterval);
     chart()->zoomReset();
     m_zoomed = false;
     m_rightAutomatic = true;

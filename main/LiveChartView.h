@@ -28,7 +28,8 @@ public:
     /* Sets the y value of one point; the line follows at the next flush. */
     void SetPoint(ChartSeries series, int index, std::int32_t value);
     /* Hands changed points to their lines and rescales the axes, once for all
-       points set since the last flush. Runs by itself before the next paint. */
+       points set since the last flush. Runs by itself before the next paint;
+       waits while the chart is out of sight on a shown window. */
     void Flush();
 
     /* Removes every point of both lines. */
@@ -50,6 +51,7 @@ public:
     bool IsZoomed() const { return m_zoomed; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

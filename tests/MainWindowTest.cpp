@@ -11,6 +11,7 @@
 #include "WindowFixture.h"
 
 #include <QFile>
+#include <QGraphicsScene>
 #include <QRadioButton>
 #include <QStyle>
 #include <QValueAxis>
@@ -574,6 +575,48 @@ private slots:
         rig.Tick();
         QCOMPARE(RangeOf(chart->LeftAxis()), zoomed);
         QCOMPARE(RangeOf(chart->RightAxis()), Range(0, 60));
+    }
+
+    // A jump from a flat line to thousands, and a zoom undone over such a range,
+    // must never lay an axis out with a flood of ticks on the way.
+    void axesNeverFloodWithTicks() {
+        Rig rig;
+        rig.Build();
+        QVERIFY(rig.ShowServerPage());
+        LiveChartView* chart = rig.w().chart;
+        QGraphicsScene* scene = chart->scene();
+        qsizetype most = 0;
+        const auto count = [&] { most = std::max(most, scene->items().size()); };
+        for (QValueAxis* axis : {chart->LeftAxis(), chart->RightAxis(), chart->BottomAxis()}) {
+            connect(axis, &QValueAxis::rangeChanged, this, count);
+            connect(axis, &QValueAxis::tickIntervalChanged, this, count);
+        }
+        rig.TickUtilization(20'000);
+        rig.TickUtilization(20'003);
+        const QRectF plot = chart->chart()->plotArea();
+        Drag(chart, ViewportPoint(chart, plot.topLeft() + QPointF(2, 2)),
+             ViewportPoint(chart, plot.topLeft() + QPointF(40, 40)));
+        QVERIFY(chart->IsZoomed());
+        Drag(chart, ViewportPoint(chart, plot.center()),
+             ViewportPoint(chart, plot.topLeft() + QPointF(2, 2)));
+        QVERIFY(!chart->IsZoomed());
+        rig.TickUtilization(0);
+        QVERIFY2(most < 1000, qPrintable(QStringLiteral("%1 items in the chart").arg(most)));
+    }
+
+    // Lines out of sight on the Info page wait, and catch up when their page is shown.
+    void hiddenChartCatchesUp() {
+        Rig rig;
+        rig.Build();
+        rig.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
+        QCOMPARE(rig.w().pages->currentWidget(), rig.w().infoPage);
+        for (std::int32_t v : {10, 20, 30})
+            rig.TickUtilization(v);
+        rig.w().pages->setCurrentWidget(rig.w().serverPage);
+        VERIFY_LINE(rig.w().chart->Series1(), rig.s().PeakHistory);
+        VERIFY_LINE(rig.w().chart->Series2(), rig.s().GlideHistory);
+        QCOMPARE(RangeOf(rig.w().chart->LeftAxis()), Range(0, 30));
     }
 
     void readMeText_data() {
