@@ -53,7 +53,9 @@ void ServerListBox::Clear() {
     m_texts.clear();
 }
 
-int ServerListBox::ItemIndex() const { return m_group->checkedId(); }
+int ServerListBox::ItemIndex() const {
+    return m_group->checkedId();
+}
 
 void ServerListBox::SetItemIndex(int index) {
     if (QAbstractButton* button = m_group->button(index))

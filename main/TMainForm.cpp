@@ -121,11 +121,17 @@ void TMainForm::ResetChart(QObject* /*Sender*/) {
     ui->Chart1->SetRightAxisAutomatic();
 }
 
-int TMainForm::StatisticsMode() const { return ui->ComboBox1->currentIndex(); }
+int TMainForm::StatisticsMode() const {
+    return ui->ComboBox1->currentIndex();
+}
 
-bool TMainForm::PeaksChecked() const { return ui->CheckBox0->isChecked(); }
+bool TMainForm::PeaksChecked() const {
+    return ui->CheckBox0->isChecked();
+}
 
-bool TMainForm::GlideChecked() const { return ui->CheckBox1->isChecked(); }
+bool TMainForm::GlideChecked() const {
+    return ui->CheckBox1->isChecked();
+}
 
 void TMainForm::SetPoint(ChartSeries series, int index, std::int32_t value) {
     ui->Chart1->SetPoint(series, index, value);

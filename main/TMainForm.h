@@ -28,7 +28,8 @@ public:
     void ServerListClick(QObject* Sender);
     /* One sampling tick. */
     void Timer1Timer(QObject* Sender);
-    /* Empties the chart and the histories and retitles everything for the chosen statistic and server. */
+    /* Empties the chart and the histories and retitles everything for the chosen statistic and
+     * server. */
     void ResetChart(QObject* Sender);
 
     int StatisticsMode() const override;
