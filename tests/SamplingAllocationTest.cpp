@@ -1,6 +1,6 @@
-// Proves that ticking never allocates: this binary replaces the global allocation
-// functions with counting ones and counts while the sampling runs.
+// Proves that ticking never allocates: counts allocations while the sampling runs.
 
+#include "CountingAllocator.h"
 #include "LastResult.h"
 #include "SamplingState.h"
 #include "ScriptedClient.h"
@@ -12,94 +12,8 @@
 #include <cstdlib>
 #include <new>
 
-namespace {
-
-std::atomic<bool> armed{false};
-std::atomic<long> allocations{0};
-
-void* Allocate(std::size_t size) {
-    if (armed.load(std::memory_order_relaxed))
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size == 0 ? 1 : size);
-}
-
-void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
-    if (armed.load(std::memory_order_relaxed))
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    const auto align = static_cast<std::size_t>(alignment);
-    // aligned_alloc wants a nonzero size that is a multiple of the alignment.
-    return std::aligned_alloc(align, (size / align + 1) * align);
-}
-
-void* OrThrow(void* p) {
-    if (p == nullptr)
-        throw std::bad_alloc();
-    return p;
-}
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    return OrThrow(Allocate(size));
-}
-void* operator new[](std::size_t size) {
-    return OrThrow(Allocate(size));
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void* operator new(std::size_t size, std::align_val_t a) {
-    return OrThrow(AllocateAligned(size, a));
-}
-void* operator new[](std::size_t size, std::align_val_t a) {
-    return OrThrow(AllocateAligned(size, a));
-}
-void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return AllocateAligned(size, a);
-}
-void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return AllocateAligned(size, a);
-}
-
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
+using CountingAllocator::allocations;
+using CountingAllocator::armed;
 
 namespace {
 
