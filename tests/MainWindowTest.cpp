@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QGraphicsScene>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QStyle>
 #include <QValueAxis>
 
@@ -617,6 +618,34 @@ private slots:
         VERIFY_LINE(rig.w().chart->Series1(), rig.s().PeakHistory);
         VERIFY_LINE(rig.w().chart->Series2(), rig.s().GlideHistory);
         QCOMPARE(RangeOf(rig.w().chart->LeftAxis()), Range(0, 30));
+    }
+
+    // The border between the list and the chart moves on release; a list dragged
+    // to 30 pixels or less closes.
+    void splitterClosesNarrowList_data() {
+        QTest::addColumn<int>("dropAt");
+        QTest::addColumn<int>("listWidth");
+        QTest::newRow("31 pixels: stays") << 31 << 31;
+        QTest::newRow("30 pixels: closes") << 30 << 0;
+        QTest::newRow("8 pixels: closes") << 8 << 0;
+        QTest::newRow("wider: follows") << 220 << 220;
+    }
+    void splitterClosesNarrowList() {
+        QFETCH(int, dropAt);
+        QFETCH(int, listWidth);
+        Rig rig;
+        rig.Build();
+        QVERIFY(rig.ShowServerPage());
+        auto* splitter = rig.form->findChild<QSplitter*>(QStringLiteral("Splitter1"));
+        QVERIFY(splitter != nullptr);
+        QCOMPARE(splitter->handleWidth(), 5);
+        QCOMPARE(rig.w().servers->width(), 161);
+        QSplitterHandle* handle = splitter->handle(1);
+        const QPoint grip(handle->width() / 2, handle->height() / 2);
+        QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+        QTest::mouseMove(handle, grip + QPoint(dropAt - 161, 0));
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(dropAt - 161, 0));
+        QCOMPARE(splitter->sizes().first(), listWidth);
     }
 
     void readMeText_data() {
