@@ -126,23 +126,6 @@ void AddRows(std::initializer_list<int> positions, const Outcome& normal,
     }
 }
 
-// A line that is not 181 points at x = 0..180 with the history's values, described.
-QString LineProblem(const QLineSeries* series, const History& history) {
-    const QList<QPointF> points = series->points();
-    if (points.size() != WindowPoints)
-        return QStringLiteral("%1 has %2 points").arg(series->objectName()).arg(points.size());
-    for (int x = 0; x < WindowPoints; ++x) {
-        if (points[x] != QPointF(x, history[std::size_t(x)]))
-            return QStringLiteral("%1 point %2 is (%3,%4), history %5")
-                .arg(series->objectName())
-                .arg(x)
-                .arg(points[x].x())
-                .arg(points[x].y())
-                .arg(history[std::size_t(x)]);
-    }
-    return {};
-}
-
 // Two servers, the second of them the primary connection; every box is recorded and closed.
 struct Rig {
     ScriptedClient client;
@@ -204,9 +187,9 @@ struct Rig {
     } while (false)
 
 void CheckLines(Rig& rig) {
-    const QString peaks = LineProblem(rig.w().chart->Series1(), rig.s().PeakHistory);
+    const QString peaks = LineMismatch(rig.w().chart->Series1(), rig.s().PeakHistory);
     QVERIFY2(peaks.isEmpty(), qPrintable(peaks));
-    const QString glide = LineProblem(rig.w().chart->Series2(), rig.s().GlideHistory);
+    const QString glide = LineMismatch(rig.w().chart->Series2(), rig.s().GlideHistory);
     QVERIFY2(glide.isEmpty(), qPrintable(glide));
 }
 

@@ -90,29 +90,6 @@ QString ChartTitle(const QString& statistic, const std::optional<QString>& serve
            (server ? QStringLiteral("<br>") + *server : QString()) + QStringLiteral("</center>");
 }
 
-// A line that is not exactly 181 points at x = 0..180 with the given y values, described.
-QString Mismatch(const QLineSeries* series, const History& expected) {
-    const QList<QPointF> points = series->points();
-    if (points.size() != WindowPoints)
-        return QStringLiteral("%1: %2 points").arg(series->objectName()).arg(points.size());
-    for (int x = 0; x < WindowPoints; ++x) {
-        if (points[x] != QPointF(x, expected[std::size_t(x)]))
-            return QStringLiteral("%1 point %2 is (%3,%4), expected y %5")
-                .arg(series->objectName())
-                .arg(x)
-                .arg(points[x].x())
-                .arg(points[x].y())
-                .arg(expected[std::size_t(x)]);
-    }
-    return {};
-}
-
-#define VERIFY_LINE(series, expected)                                                              \
-    do {                                                                                           \
-        const QString problem = Mismatch(series, expected);                                        \
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));                                          \
-    } while (false)
-
 using Range = std::pair<double, double>;
 Range RangeOf(const QValueAxis* axis) {
     return {axis->min(), axis->max()};

@@ -4,6 +4,7 @@
 
 #include "LiveChartView.h"
 #include "ReportingApplication.h"
+#include "SamplingState.h"
 #include "ServerListBox.h"
 #include "TMainForm.h"
 
@@ -58,6 +59,29 @@ private:
         return part;
     }
 };
+
+// A line that is not exactly 181 points at x = 0..180 with the given y values, described.
+inline QString LineMismatch(const QLineSeries* series, const History& expected) {
+    const QList<QPointF> points = series->points();
+    if (points.size() != WindowPoints)
+        return QStringLiteral("%1: %2 points").arg(series->objectName()).arg(points.size());
+    for (int x = 0; x < WindowPoints; ++x) {
+        if (points[x] != QPointF(x, expected[std::size_t(x)]))
+            return QStringLiteral("%1 point %2 is (%3,%4), expected y %5")
+                .arg(series->objectName())
+                .arg(x)
+                .arg(points[x].x())
+                .arg(points[x].y())
+                .arg(expected[std::size_t(x)]);
+    }
+    return {};
+}
+
+#define VERIFY_LINE(series, expected)                                                              \
+    do {                                                                                           \
+        const QString problem = LineMismatch(series, expected);                                    \
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));                                          \
+    } while (false)
 
 /* Makes a fresh empty directory the current one for its lifetime, so that what the
    window reads from the current directory ("Read.me") is what the test put there. */
