@@ -36,26 +36,29 @@ double NiceStep(double span) {
 // An interval that leaves an axis with at most one tick whatever its range.
 constexpr double ParkedInterval = 1e18;
 
-// Ticks at round numbers within [lo, hi]. A range of zero width cannot be drawn,
-// so it becomes +-1 around the value with a single tick at the value, which puts
-// the lines and that one label in the vertical middle.
+// The span an axis shows for values from lo to hi. A range of zero width cannot
+// be drawn, so it becomes +-1 around the value, which puts the lines in the
+// vertical middle.
+std::pair<double, double> AxisSpan(double lo, double hi) {
+    return lo == hi ? std::pair{lo - 1, hi + 1} : std::pair{lo, hi};
+}
+
+// Ticks at round numbers within [lo, hi]; a flat range gets a single tick and
+// label, at the value.
 void ShowRange(QValueAxis* axis, double lo, double hi) {
     const bool flat = lo == hi;
     const double interval = flat ? 4 : NiceStep(hi - lo);
     const double anchor = flat ? lo : 0;
-    if (flat) {
-        lo -= 1;
-        hi += 1;
-    }
+    const auto [from, to] = AxisSpan(lo, hi);
     // The axis lays itself out after every change, and a wide range with a
     // narrow interval would mean hundreds of thousands of ticks: change the two
     // in the order in which neither step asks for more ticks than the end result.
     if (interval >= axis->tickInterval()) {
         axis->setTickInterval(interval);
         axis->setTickAnchor(anchor);
-        axis->setRange(lo, hi);
+        axis->setRange(from, to);
     } else {
-        axis->setRange(lo, hi);
+        axis->setRange(from, to);
         axis->setTickAnchor(anchor);
         axis->setTickInterval(interval);
     }
@@ -173,7 +176,8 @@ void LiveChartView::Flush() {
         return;
 
     const Range range = dataRange();
-    const bool leftAxisMoves = !m_zoomed && m_leftRange != range;
+    const bool leftAxisMoves =
+        !m_zoomed && AxisSpan(range.first, range.second) != std::pair{m_left->min(), m_left->max()};
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
         if (!moved[i])
             continue;

@@ -582,6 +582,39 @@ private slots:
         QVERIFY2(most < 1000, qPrintable(QStringLiteral("%1 items in the chart").arg(most)));
     }
 
+    // What a tick draws is what a fresh layout of the same points draws, whether
+    // or not the tick moves the axes (a flat line at 0 spans -1..1, and so does a
+    // spike to 1 and -1).
+    void ticksDrawTheirPoints_data() {
+        QTest::addColumn<bool>("caching");
+        QTest::addColumn<QList<QPair<std::uint32_t, std::uint32_t>>>("samples");
+        QTest::newRow("axes keep their range")
+            << false << QList<QPair<std::uint32_t, std::uint32_t>>{{100, 0}, {50, 0}};
+        QTest::newRow("axes keep their span")
+            << true << QList<QPair<std::uint32_t, std::uint32_t>>{{100, 50}, {101, 49}};
+    }
+    void ticksDrawTheirPoints() {
+        QFETCH(bool, caching);
+        using Samples = QList<QPair<std::uint32_t, std::uint32_t>>;
+        QFETCH(Samples, samples);
+        Rig rig;
+        rig.Build();
+        QVERIFY(rig.ShowServerPage());
+        rig.w().statistic->setCurrentIndex(caching ? 1 : 0);
+        LiveChartView* chart = rig.w().chart;
+        for (const auto& [first, second] : samples) {
+            rig.client.SetUtilization(std::int32_t(first));
+            rig.client.SetCacheCounters(first, second);
+            rig.Tick();
+            QCoreApplication::processEvents(); // the chart's own layout pass, as before a paint
+        }
+        const QImage drawn = chart->grab().toImage();
+        // A resize lays every line out afresh from its points.
+        chart->resize(chart->size() + QSize(1, 0));
+        chart->resize(chart->size() - QSize(1, 0));
+        QCOMPARE(chart->grab().toImage(), drawn);
+    }
+
     // Lines out of sight on the Info page wait, and catch up when their page is shown.
     void hiddenChartCatchesUp() {
         Rig rig;
