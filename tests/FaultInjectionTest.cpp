@@ -161,16 +161,7 @@ struct Rig {
     WindowParts& w() { return *parts; }
     SamplingState& s() { return form->Sampling(); }
     void Tick() { form->Timer1Timer(parts->timer); }
-    QStringList Boxes() const {
-        QStringList out;
-        for (const SeenBox& box : watcher.boxes()) {
-            const char* kind = box.icon == QMessageBox::Critical ? "error"
-                               : box.icon == QMessageBox::NoIcon ? "plain"
-                                                                 : "other";
-            out << QStringLiteral("%1 [%2] %3").arg(box.caption, QLatin1String(kind), box.text);
-        }
-        return out;
-    }
+    QStringList Boxes() const { return BoxLines(watcher); }
     QStringList Entries() const {
         QStringList out;
         for (int i = 0; i < parts->servers->Count(); ++i)

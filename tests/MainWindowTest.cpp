@@ -127,16 +127,7 @@ struct Rig {
         client.SetUtilization(percent);
         Tick();
     }
-    QStringList Boxes() const {
-        QStringList out;
-        for (const SeenBox& box : watcher.boxes()) {
-            const char* kind = box.icon == QMessageBox::Critical ? "error"
-                               : box.icon == QMessageBox::NoIcon ? "plain"
-                                                                 : "other";
-            out << QStringLiteral("%1 [%2] %3").arg(box.caption, QLatin1String(kind), box.text);
-        }
-        return out;
-    }
+    QStringList Boxes() const { return BoxLines(watcher); }
     /* Shows the window at its design size on the server page, so that mouse input lands. */
     bool ShowServerPage() {
         form->resize(683, 312);

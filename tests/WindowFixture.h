@@ -3,6 +3,7 @@
 // class under the program's own application object, and a private current directory.
 
 #include "LiveChartView.h"
+#include "MessageBoxWatcher.h"
 #include "ReportingApplication.h"
 #include "SamplingState.h"
 #include "ServerListBox.h"
@@ -82,6 +83,18 @@ inline QString LineMismatch(const QLineSeries* series, const History& expected) 
         const QString problem = LineMismatch(series, expected);                                    \
         QVERIFY2(problem.isEmpty(), qPrintable(problem));                                          \
     } while (false)
+
+/* The boxes a watcher saw, one line each: "caption [error|plain|other] text". */
+inline QStringList BoxLines(const MessageBoxWatcher& watcher) {
+    QStringList out;
+    for (const SeenBox& box : watcher.boxes()) {
+        const char* kind = box.icon == QMessageBox::Critical ? "error"
+                           : box.icon == QMessageBox::NoIcon ? "plain"
+                                                             : "other";
+        out << QStringLiteral("%1 [%2] %3").arg(box.caption, QLatin1String(kind), box.text);
+    }
+    return out;
+}
 
 /* Makes a fresh empty directory the current one for its lifetime, so that what the
    window reads from the current directory ("Read.me") is what the test put there. */
