@@ -6,6 +6,7 @@
 #include "Report.h"
 #include "ui_MainForm.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -90,7 +91,7 @@ void TMainForm::ServerListClick(QObject* Sender) {
 
 void TMainForm::Timer1Timer(QObject* Sender) {
     m_sampling.SampleTick(Sender);
-    ui->Chart1->Flush();
+    ui->Chart1->SetNewestIndex(std::min(m_sampling.SampleCount, WindowPoints) - 1);
 }
 
 void TMainForm::ResetChart(QObject* /*Sender*/) {

@@ -2,7 +2,7 @@
 // What the window tests share: the window's named parts, the running of a test
 // class under the program's own application object, and a private current directory.
 
-#include "LiveChartView.h"
+#include "LiveChart.h"
 #include "MessageBoxWatcher.h"
 #include "ReportingApplication.h"
 #include "SamplingState.h"
@@ -12,9 +12,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QLegend>
-#include <QLegendMarker>
-#include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -30,7 +27,7 @@ struct WindowParts {
           memo(Find<QPlainTextEdit>(form, "Memo1")),
           servers(Find<ServerListBox>(form, "ServerList")),
           statistic(Find<QComboBox>(form, "ComboBox1")), peaks(Find<QCheckBox>(form, "CheckBox0")),
-          glide(Find<QCheckBox>(form, "CheckBox1")), chart(Find<LiveChartView>(form, "Chart1")),
+          glide(Find<QCheckBox>(form, "CheckBox1")), chart(Find<LiveChart>(form, "Chart1")),
           timer(Find<QTimer>(form, "Timer1")) {}
 
     QTabWidget* pages;
@@ -41,15 +38,10 @@ struct WindowParts {
     QComboBox* statistic;
     QCheckBox* peaks;
     QCheckBox* glide;
-    LiveChartView* chart;
+    LiveChart* chart;
     QTimer* timer;
 
-    QString Title() const { return chart->chart()->title(); }
-    /* The label the legend shows for a line, which Qt does not always take from the series. */
-    QString LegendLabel(QLineSeries* series) const {
-        const QList<QLegendMarker*> markers = chart->chart()->legend()->markers(series);
-        return markers.isEmpty() ? QString() : markers.first()->label();
-    }
+    QString Title() const { return chart->TitleText(); }
 
 private:
     // A missing part would make every later check crash; say which one instead.
@@ -61,26 +53,26 @@ private:
     }
 };
 
-// A line that is not exactly 181 points at x = 0..180 with the given y values, described.
-inline QString LineMismatch(const QLineSeries* series, const History& expected) {
-    const QList<QPointF> points = series->points();
-    if (points.size() != WindowPoints)
-        return QStringLiteral("%1: %2 points").arg(series->objectName()).arg(points.size());
-    for (int x = 0; x < WindowPoints; ++x) {
-        if (points[x] != QPointF(x, expected[std::size_t(x)]))
-            return QStringLiteral("%1 point %2 is (%3,%4), expected y %5")
-                .arg(series->objectName())
+// A line that is not exactly 181 points with the given y values, described.
+inline QString LineMismatch(const LiveChart& chart, ChartSeries series, const History& expected) {
+    const char* name = series == ChartSeries::Peaks ? "Series1" : "Series2";
+    if (chart.PointCount() != WindowPoints)
+        return QStringLiteral("%1: %2 points").arg(QLatin1String(name)).arg(chart.PointCount());
+    const auto points = chart.Points(series);
+    for (std::size_t x = 0; x < points.size(); ++x) {
+        if (points[x] != expected[x])
+            return QStringLiteral("%1 point %2 is %3, expected %4")
+                .arg(QLatin1String(name))
                 .arg(x)
-                .arg(points[x].x())
-                .arg(points[x].y())
-                .arg(expected[std::size_t(x)]);
+                .arg(points[x])
+                .arg(expected[x]);
     }
     return {};
 }
 
-#define VERIFY_LINE(series, expected)                                                              \
+#define VERIFY_LINE(chart, series, expected)                                                       \
     do {                                                                                           \
-        const QString problem = LineMismatch(series, expected);                                    \
+        const QString problem = LineMismatch(*(chart), series, expected);                          \
         QVERIFY2(problem.isEmpty(), qPrintable(problem));                                          \
     } while (false)
 

@@ -1,0 +1,12 @@
+#pragma once
+// What a screen reader hears of the chart: its title as the name, and the lines'
+// newest values with the shown range as the description. The texts are built
+// only when an assistive tool asks for them, so without one they cost nothing.
+
+class LiveChart;
+
+/* Registers the chart's accessible interface with Qt; safe to call more than once. */
+void InstallChartAccessibility();
+
+/* Tells assistive tools, if any listen, that the chart's name has changed. */
+void NotifyChartNameChanged(LiveChart* chart);

@@ -1,0 +1,264 @@
+#include "LiveChart.h"
+
+#include "ChartAccessible.h"
+#include "ChartLines.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRubberBand>
+#include <QStyleOptionFocusRect>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr ValueRange IndexRange{0, WindowPoints - 1};
+
+std::size_t LineIndex(ChartSeries series) {
+    return series == ChartSeries::Peaks ? 0 : 1;
+}
+
+} // namespace
+
+LiveChart::LiveChart(QWidget* parent)
+    : QFrame(parent), m_rubberBand(new QRubberBand(QRubberBand::Rectangle, this)) {
+    InstallChartAccessibility();
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setFocusPolicy(Qt::StrongFocus);
+    // Every paint covers the whole widget with the cached frame.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_texts.title[0] = QStringLiteral("Title goes here");
+    m_texts.series = {QStringLiteral("Packets Out"), QStringLiteral("Packets In")};
+}
+
+void LiveChart::SetPoint(ChartSeries series, int index, std::int32_t value) {
+    if (m_pointCount == 0 || index < 0 || index >= WindowPoints)
+        return;
+    std::int32_t& point = m_values[LineIndex(series)][std::size_t(index)];
+    if (point == value)
+        return;
+    point = value;
+    changed();
+}
+
+void LiveChart::ClearPoints() {
+    m_pointCount = 0;
+    changed();
+}
+
+void LiveChart::FillZeros() {
+    for (auto& line : m_values)
+        line.fill(0);
+    m_pointCount = WindowPoints;
+    changed();
+}
+
+void LiveChart::SetTitleLines(const QString& first, const std::optional<QString>& second) {
+    m_texts.title = {first, second.value_or(QString())};
+    m_texts.titleLines = second ? 2 : 1;
+    textsChanged();
+    NotifyChartNameChanged(this);
+}
+
+void LiveChart::SetSeriesTitles(const QString& first, const QString& second) {
+    m_texts.series = {first, second};
+    textsChanged();
+}
+
+void LiveChart::SetRightAxisAutomatic() {
+    m_zoom.SetRightAutomatic();
+    changed();
+}
+
+std::span<const std::int32_t, WindowPoints> LiveChart::Points(ChartSeries series) const {
+    return m_values[LineIndex(series)];
+}
+
+QString LiveChart::TitleText() const {
+    return m_texts.titleLines == 2 ? m_texts.title[0] + u'\n' + m_texts.title[1] : m_texts.title[0];
+}
+
+QString LiveChart::SeriesTitle(ChartSeries series) const {
+    return m_texts.series[LineIndex(series)];
+}
+
+ShownRanges LiveChart::Ranges() const {
+    return m_zoom.Resolve(dataRange(), IndexRange);
+}
+
+const ChartFrame& LiveChart::Frame() {
+    ensureLayout(Ranges());
+    return m_frame;
+}
+
+QString LiveChart::AccessibleName() const {
+    return m_texts.titleLines == 2 ? m_texts.title[0] + QStringLiteral(", ") + m_texts.title[1]
+                                   : m_texts.title[0];
+}
+
+QString LiveChart::AccessibleDescription() const {
+    if (m_pointCount == 0)
+        return tr("No points.");
+    QString text;
+    for (const ChartSeries series : {ChartSeries::Peaks, ChartSeries::Glide}) {
+        const QString value = m_newest < 0 ? tr("no samples yet")
+                                           : QString::number(Points(series)[std::size_t(m_newest)]);
+        text += tr("%1: %2. ").arg(SeriesTitle(series), value);
+    }
+    const ValueRange shown = Ranges().right;
+    return text + tr("Shown range %1 to %2.").arg(shown.lo).arg(shown.hi);
+}
+
+ValueRange LiveChart::dataRange() const {
+    if (m_pointCount == 0)
+        return {0, 0};
+    // Both lines count, including one whose check box froze it.
+    const auto [lo0, hi0] = std::minmax_element(m_values[0].begin(), m_values[0].end());
+    const auto [lo1, hi1] = std::minmax_element(m_values[1].begin(), m_values[1].end());
+    return {double(std::min(*lo0, *lo1)), double(std::max(*hi0, *hi1))};
+}
+
+void LiveChart::ensureLayout(const ShownRanges& ranges) {
+    const LayoutKey key{size(), ranges, m_pointCount > 0, m_zoom.IsZoomed(), m_textsVersion};
+    if (m_layoutKey == key)
+        return;
+    m_frame.Layout(contentsRect(), ChartLook::TextFont(), m_texts, ranges, key.hasPoints, key.zoomed);
+    m_layoutKey = key;
+}
+
+void LiveChart::ensurePixmap() {
+    const PixmapKey key{*m_layoutKey, devicePixelRatioF(), hasFocus(), m_styleVersion};
+    if (m_pixmapKey == key)
+        return;
+    // Drawn at the screen's density, so that it stays sharp on high-density screens.
+    m_pixmap = QPixmap(size() * key.pixelRatio);
+    m_pixmap.setDevicePixelRatio(key.pixelRatio);
+    m_pixmap.fill(palette().color(QPalette::Window));
+    QPainter painter(&m_pixmap);
+    drawFrame(&painter);
+    m_frame.Paint(painter, ChartLook::TextFont(), m_texts, palette().color(QPalette::Midlight));
+    if (key.focused) {
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = m_frame.Plot().adjusted(-2, -2, 2, 2);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+    m_pixmapKey = key;
+}
+
+void LiveChart::paintEvent(QPaintEvent*) {
+    m_repaintPending = false;
+    ensureLayout(Ranges());
+    ensurePixmap();
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_pixmap);
+    if (m_pointCount > 0)
+        drawLines(painter);
+}
+
+void LiveChart::drawLines(QPainter& painter) const {
+    const FrameMaps& maps = m_frame.Maps();
+    // Lines are not cut at the plotting area, only at the bevel.
+    const QRectF bounds = contentsRect();
+    std::array<QPointF, WindowPoints> points;
+    for (const ChartSeries series : {ChartSeries::Glide, ChartSeries::Peaks}) {
+        const auto& values = m_values[LineIndex(series)];
+        for (std::size_t x = 0; x < points.size(); ++x)
+            // On pixel centres, so that a level stretch is one crisp row.
+            points[x] = QPointF(std::round(maps.bottom.ToPixel(double(x))) + 0.5,
+                                std::round(maps.left.ToPixel(values[x])) + 0.5);
+        painter.setPen(ChartLook::LinePen(series));
+        DrawLineWithin(painter, points, bounds);
+    }
+}
+
+void LiveChart::changed() {
+    if (!m_repaintPending) {
+        m_repaintPending = true;
+        update();
+    }
+}
+
+void LiveChart::textsChanged() {
+    ++m_textsVersion;
+    changed();
+}
+
+void LiveChart::changeEvent(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::EnabledChange:
+        ++m_styleVersion;
+        changed();
+        break;
+    default:
+        break;
+    }
+    QFrame::changeEvent(event);
+}
+
+void LiveChart::focusInEvent(QFocusEvent* event) {
+    QFrame::focusInEvent(event);
+    changed();
+}
+
+void LiveChart::focusOutEvent(QFocusEvent* event) {
+    QFrame::focusOutEvent(event);
+    changed();
+}
+
+void LiveChart::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Plus:
+        m_zoom.ZoomIntoMiddle(Frame().Maps());
+        changed();
+        break;
+    case Qt::Key_Minus:
+    case Qt::Key_Backspace:
+        m_zoom.Restore();
+        changed();
+        break;
+    default:
+        QFrame::keyPressEvent(event);
+    }
+}
+
+void LiveChart::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return QFrame::mousePressEvent(event);
+    m_dragStart = event->position().toPoint();
+    m_rubberBand->setGeometry(QRect(*m_dragStart, QSize()));
+    m_rubberBand->show();
+}
+
+void LiveChart::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragStart)
+        m_rubberBand->setGeometry(QRect(*m_dragStart, event->position().toPoint()).normalized());
+}
+
+void LiveChart::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_dragStart)
+        return QFrame::mouseReleaseEvent(event);
+    const QPoint start = *m_dragStart;
+    const QPoint end = event->position().toPoint();
+    m_dragStart.reset();
+    m_rubberBand->hide();
+
+    switch (ClassifyDrag(end.x() - start.x(), end.y() - start.y())) {
+    case DragOutcome::ZoomIn:
+        m_zoom.ZoomTo({double(start.x()), double(start.y()), double(end.x()), double(end.y())},
+                      Frame().Maps());
+        changed();
+        break;
+    case DragOutcome::Restore:
+        m_zoom.Restore();
+        changed();
+        break;
+    case DragOutcome::Nothing:
+        break;
+    }
+}

@@ -1,0 +1,114 @@
+#pragma once
+// The live chart: two lines of 181 points over vertical axes that follow the
+// points, zoomed by dragging a rectangle with the left mouse button or with the
+// keyboard. Setting a point only marks the chart for repainting; the parts that
+// rarely change are kept in a pixmap and drawn anew only when they do.
+
+#include "ChartFrame.h"
+#include "ChartZoom.h"
+#include "SampleView.h"
+#include "SamplingState.h"
+
+#include <QFrame>
+#include <QPixmap>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+class QRubberBand;
+
+class LiveChart : public QFrame {
+    Q_OBJECT
+public:
+    explicit LiveChart(QWidget* parent = nullptr);
+
+    /* Sets the y value of point `index` (0 to 180) of a line and marks the chart for
+       repainting if it changed. Ignored while the lines have no points. */
+    void SetPoint(ChartSeries series, int index, std::int32_t value);
+    /* Removes every point of both lines. */
+    void ClearPoints();
+    /* Gives both lines 181 points at y = 0. */
+    void FillZeros();
+    /* The blue title: one line, or two. Shown as it is, without markup. */
+    void SetTitleLines(const QString& first, const std::optional<QString>& second);
+    /* Names the two lines in the legend. */
+    void SetSeriesTitles(const QString& first, const QString& second);
+    /* Lets the right axis follow the points again; a zoomed left axis stays zoomed. */
+    void SetRightAxisAutomatic();
+    /* Index of the newest sample, which a screen reader is told about; -1 for none. */
+    void SetNewestIndex(int index) { m_newest = index; }
+
+    /* Points per line: 0 or 181. */
+    int PointCount() const { return m_pointCount; }
+    std::span<const std::int32_t, WindowPoints> Points(ChartSeries series) const;
+    /* The title's lines, joined by a line break. */
+    QString TitleText() const;
+    QString SeriesTitle(ChartSeries series) const;
+    /* What the axes show for the points as they are now. */
+    ShownRanges Ranges() const;
+    bool IsZoomed() const { return m_zoom.IsZoomed(); }
+    /* The frame laid out for the current size, texts and ranges. */
+    const ChartFrame& Frame();
+
+    /* For screen readers: the title, and the lines' newest values with the shown range. */
+    QString AccessibleName() const;
+    QString AccessibleDescription() const;
+
+    QSize sizeHint() const override { return {400, 240}; }
+    QSize minimumSizeHint() const override { return {120, 80}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // What the laid-out frame and the pixmap were made for; a difference means redoing them.
+    struct LayoutKey {
+        QSize size;
+        ShownRanges ranges;
+        bool hasPoints = false;
+        bool zoomed = false;
+        int textsVersion = 0;
+        friend bool operator==(const LayoutKey&, const LayoutKey&) = default;
+    };
+    struct PixmapKey {
+        LayoutKey layout;
+        qreal pixelRatio = 0;
+        bool focused = false;
+        int styleVersion = 0;
+        friend bool operator==(const PixmapKey&, const PixmapKey&) = default;
+    };
+
+    ValueRange dataRange() const;
+    void ensureLayout(const ShownRanges& ranges);
+    void ensurePixmap();
+    void drawLines(QPainter& painter) const;
+    void changed();
+    void textsChanged();
+
+    std::array<std::array<std::int32_t, WindowPoints>, 2> m_values{};
+    int m_pointCount = 0;
+    int m_newest = -1;
+    ChartTexts m_texts;
+    int m_textsVersion = 0;
+    int m_styleVersion = 0;
+    ChartZoom m_zoom;
+    // Set by a change, cleared by the paint, so that a tick asks for one paint, not 362.
+    bool m_repaintPending = false;
+
+    ChartFrame m_frame;
+    std::optional<LayoutKey> m_layoutKey;
+    QPixmap m_pixmap;
+    std::optional<PixmapKey> m_pixmapKey;
+
+    QRubberBand* m_rubberBand;
+    std::optional<QPoint> m_dragStart;
+};

@@ -1,0 +1,220 @@
+// The chart widget on its own: the pixels it paints, when it repaints, zooming
+// with the mouse and the keyboard, labels that fit, and what a screen reader hears.
+
+#include "LiveChart.h"
+
+#include <QAccessible>
+#include <QFontMetricsF>
+#include <QTest>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+// A chart at a size like the window's, shown, with 181 zero points per line.
+struct Shown {
+    LiveChart chart;
+    Shown() {
+        chart.resize(460, 250);
+        chart.FillZeros();
+        chart.show();
+    }
+    bool Exposed() { return QTest::qWaitForWindowExposed(&chart); }
+    void Fill(ChartSeries series, std::initializer_list<std::int32_t> values, int from = 0) {
+        for (const std::int32_t v : values)
+            chart.SetPoint(series, from++, v);
+    }
+    QColor Pixel(double x, double y) { return chart.grab().toImage().pixelColor(int(x), int(y)); }
+    void Drag(QPoint from, QPoint to) {
+        QTest::mousePress(&chart, Qt::LeftButton, {}, from);
+        QTest::mouseMove(&chart, to);
+        QTest::mouseRelease(&chart, Qt::LeftButton, {}, to);
+    }
+};
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+} // namespace
+
+class ChartTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void lineAtMaximumIsNotClipped() {
+        Shown s;
+        for (int i = 60; i <= 120; ++i)
+            s.chart.SetPoint(ChartSeries::Peaks, i, 100);
+        for (int i = 0; i < WindowPoints; ++i)
+            s.chart.SetPoint(ChartSeries::Glide, i, 50);
+        const QRect plot = s.chart.Frame().Plot();
+        const FrameMaps& maps = s.chart.Frame().Maps();
+        const QImage image = s.chart.grab().toImage();
+        const int x = int(maps.bottom.ToPixel(90));
+        QCOMPARE(image.pixelColor(x, plot.top()), QColor(255, 0, 0));
+        QCOMPARE(image.pixelColor(x - 80, int(std::round(maps.left.ToPixel(50)))), QColor(0, 128, 0));
+
+        // Zoomed into the middle, the plateau's edges rise beyond the plotting area, drawn there too.
+        QTest::keyClick(&s.chart, Qt::Key_Plus);
+        const QImage zoomed = s.chart.grab().toImage();
+        int red = 0;
+        for (int column = 0; column < zoomed.width(); ++column)
+            red += zoomed.pixelColor(column, plot.top() - 3) == QColor(255, 0, 0) ? 1 : 0;
+        QCOMPARE(red, 2);
+    }
+
+    void flatLineInTheMiddleWithOneLabel() {
+        Shown s;
+        s.Fill(ChartSeries::Peaks, {7, 7});
+        for (int i = 0; i < WindowPoints; ++i) {
+            s.chart.SetPoint(ChartSeries::Peaks, i, 7);
+            s.chart.SetPoint(ChartSeries::Glide, i, 7);
+        }
+        const ChartFrame& frame = s.chart.Frame();
+        const double middle = frame.Plot().top() + (frame.Plot().height() - 1) / 2.0;
+        QCOMPARE(frame.Maps().left.ToPixel(7), middle);
+        QCOMPARE(frame.RightLabels().ticks.count, 1);
+        QCOMPARE(frame.RightLabels().text[0], QStringLiteral("7"));
+        QCOMPARE(frame.Maps().right.ToPixel(frame.RightLabels().ticks.At(0)), middle);
+        QCOMPARE(s.Pixel(frame.Plot().center().x(), middle), QColor(255, 0, 0));
+    }
+
+    void repaintsOnlyWhatChanged() {
+        Shown s;
+        QVERIFY(s.Exposed());
+        PaintCounter counter;
+        s.chart.installEventFilter(&counter);
+        QCoreApplication::processEvents();
+        counter.paints = 0;
+        for (int i = 0; i < WindowPoints; ++i)
+            s.chart.SetPoint(ChartSeries::Peaks, i, 0); // what it holds already
+        QCoreApplication::processEvents();
+        QCOMPARE(counter.paints, 0);
+        for (int i = 0; i < WindowPoints; ++i)
+            s.chart.SetPoint(ChartSeries::Glide, i, i);
+        QCoreApplication::processEvents();
+        QCOMPARE(counter.paints, 1);
+    }
+
+    void zoomByDragging_data() {
+        QTest::addColumn<bool>("zoomedBefore");
+        QTest::addColumn<QPoint>("drag");
+        QTest::addColumn<bool>("zoomedAfter");
+        QTest::newRow("right 17, down 17: zooms") << false << QPoint(17, 17) << true;
+        QTest::newRow("right 16, down 40: nothing") << false << QPoint(16, 40) << false;
+        QTest::newRow("left 17, up 17: restores") << true << QPoint(-17, -17) << false;
+        QTest::newRow("right 17, up 17: restores") << true << QPoint(17, -17) << false;
+        QTest::newRow("left 40, down 40: restores") << true << QPoint(-40, 40) << false;
+        QTest::newRow("right 10, down 10: nothing") << true << QPoint(10, 10) << true;
+    }
+    void zoomByDragging() {
+        QFETCH(bool, zoomedBefore);
+        QFETCH(QPoint, drag);
+        QFETCH(bool, zoomedAfter);
+        Shown s;
+        QVERIFY(s.Exposed());
+        s.Fill(ChartSeries::Peaks, {0, 100, 50, 20, 80});
+        const QRect plot = s.chart.Frame().Plot();
+        if (zoomedBefore) {
+            s.Drag(plot.topLeft() + QPoint(10, 10), plot.center());
+            QVERIFY(s.chart.IsZoomed());
+        }
+        const ShownRanges before = s.chart.Ranges();
+
+        s.Drag(plot.center(), plot.center() + drag);
+
+        const ShownRanges after = s.chart.Ranges();
+        QCOMPARE(s.chart.IsZoomed(), zoomedAfter);
+        if (zoomedAfter == zoomedBefore) {
+            QVERIFY(after == before);
+        } else if (zoomedAfter) {
+            QVERIFY(after.left.Span() < 100 && after.bottom.Span() < 180);
+            QVERIFY(after.right == after.left);
+        } else {
+            QVERIFY((after == ShownRanges{{0, 180}, {0, 100}, {0, 100}}));
+        }
+    }
+
+    void keyboardZoom() {
+        Shown s;
+        s.Fill(ChartSeries::Peaks, {0, 100});
+        s.chart.setFocus();
+        QTest::keyClick(&s.chart, Qt::Key_Plus);
+        QVERIFY((s.chart.Ranges() == ShownRanges{{45, 135}, {25, 75}, {25, 75}}));
+        QTest::keyClick(&s.chart, Qt::Key_Plus);
+        QCOMPARE(s.chart.Ranges().bottom.Span(), 45.0);
+        QTest::keyClick(&s.chart, Qt::Key_Backspace);
+        QVERIFY((s.chart.Ranges() == ShownRanges{{0, 180}, {0, 100}, {0, 100}}));
+        QTest::keyClick(&s.chart, Qt::Key_Plus);
+        QTest::keyClick(&s.chart, Qt::Key_Minus);
+        QVERIFY(!s.chart.IsZoomed());
+    }
+
+    // The widest values fit beside the plotting area, and no two labels touch.
+    void labelsNeverOverlap_data() {
+        QTest::addColumn<int>("lo");
+        QTest::addColumn<int>("hi");
+        QTest::addColumn<QSize>("size");
+        const int min = std::numeric_limits<std::int32_t>::min();
+        const int max = std::numeric_limits<std::int32_t>::max();
+        QTest::newRow("whole 32-bit range") << min << max << QSize(460, 250);
+        QTest::newRow("negative, small window") << min << -5 << QSize(300, 120);
+        QTest::newRow("percent, tall window") << 0 << 100 << QSize(900, 900);
+    }
+    void labelsNeverOverlap() {
+        QFETCH(int, lo);
+        QFETCH(int, hi);
+        QFETCH(QSize, size);
+        Shown s;
+        s.chart.resize(size);
+        s.Fill(ChartSeries::Glide, {lo, hi});
+        const ChartFrame& frame = s.chart.Frame();
+        const QFontMetricsF metrics(ChartLook::TextFont());
+        const AxisLabels& right = frame.RightLabels();
+        QVERIFY(right.ticks.count >= 2);
+        for (int i = 0; i < right.ticks.count; ++i) {
+            const double end = frame.Plot().right() + 8 + metrics.horizontalAdvance(right.text[std::size_t(i)]);
+            QVERIFY2(end <= frame.LegendArea().left(), qPrintable(right.text[std::size_t(i)]));
+            if (i > 0)
+                QVERIFY(frame.Maps().right.ToPixel(right.ticks.At(i - 1)) -
+                            frame.Maps().right.ToPixel(right.ticks.At(i)) >= metrics.height());
+        }
+        const AxisLabels& bottom = frame.BottomLabels();
+        for (int i = 1; i < bottom.ticks.count; ++i) {
+            const double apart = frame.Maps().bottom.ToPixel(bottom.ticks.At(i)) -
+                                 frame.Maps().bottom.ToPixel(bottom.ticks.At(i - 1));
+            const double needed = (metrics.horizontalAdvance(bottom.text[std::size_t(i)]) +
+                                   metrics.horizontalAdvance(bottom.text[std::size_t(i - 1)])) / 2;
+            QVERIFY(apart > needed);
+        }
+    }
+
+    void titleIsLiteralAndHeard() {
+        Shown s;
+        QCOMPARE(s.chart.TitleText(), QStringLiteral("Title goes here"));
+        s.chart.SetTitleLines(QStringLiteral("Server Caching Stats"), QStringLiteral("R&D <b>2</b>"));
+        s.chart.SetSeriesTitles(QStringLiteral("Cache requests"), QStringLiteral("Cache hits"));
+        s.Fill(ChartSeries::Peaks, {5, 37});
+        s.Fill(ChartSeries::Glide, {3, 12});
+        s.chart.SetNewestIndex(1);
+        QCOMPARE(s.chart.TitleText(), QStringLiteral("Server Caching Stats\nR&D <b>2</b>"));
+
+        QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(&s.chart);
+        QVERIFY(heard);
+        QCOMPARE(heard->role(), QAccessible::Chart);
+        QCOMPARE(heard->text(QAccessible::Name), QStringLiteral("Server Caching Stats, R&D <b>2</b>"));
+        QCOMPARE(heard->text(QAccessible::Description),
+                 QStringLiteral("Cache requests: 37. Cache hits: 12. Shown range 0 to 37."));
+    }
+};
+
+QTEST_MAIN(ChartTest)
+#include "ChartTest.moc"
