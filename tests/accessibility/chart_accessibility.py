@@ -1,0 +1,76 @@
+#!/usr/bin/python3
+"""What a screen reader finds of the running monitor: the chart by its role, named
+by its title, described by the newest values of both lines and the shown range.
+Run inside a D-Bus session on an X display (see run-check)."""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+
+
+def find_app(name, deadline):
+    while time.time() < deadline:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for app in desktop:
+            if app is not None and app.name == name:
+                return app
+        time.sleep(0.2)
+    return None
+
+
+def find_role(node, role):
+    if node.getRole() == role:
+        return node
+    for child in node:
+        if child is not None:
+            found = find_role(child, role)
+            if found is not None:
+                return found
+    return None
+
+
+def main(program):
+    env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+    env.pop("QT_QPA_PLATFORM", None)  # only a real display brings the accessibility bridge
+    with tempfile.TemporaryDirectory() as folder:
+        monitor = subprocess.Popen([program], cwd=folder, env=env)
+        try:
+            app = find_app(os.path.basename(program), time.time() + 20)
+            if app is None:
+                print("FAIL: the monitor never appeared on the accessibility bus")
+                return 1
+            chart = None
+            deadline = time.time() + 10
+            while chart is None and time.time() < deadline:
+                chart = find_role(app, pyatspi.ROLE_CHART)
+                time.sleep(0.2)
+            if chart is None:
+                print("FAIL: no chart among the monitor's accessible objects")
+                return 1
+            print(f"chart name: {chart.name!r}")
+            first = chart.description
+            print(f"chart description: {first!r}")
+            time.sleep(2.5)  # two ticks later the newest values have moved on
+            later = chart.description
+            print(f"chart description later: {later!r}")
+            failures = []
+            if not chart.name.startswith("Server Utilization, "):
+                failures.append("the name is not the chart's title")
+            for text in ("Utilization (Peaks): ", "Utilization (Gliding): ", "Shown range "):
+                if text not in later:
+                    failures.append(f"the description lacks {text!r}")
+            if "no samples yet" in later:
+                failures.append("the description never follows the samples")
+            for failure in failures:
+                print("FAIL:", failure)
+            return 1 if failures else 0
+        finally:
+            monitor.terminate()
+            monitor.wait(timeout=10)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
