@@ -170,7 +170,7 @@ void LiveChart::drawLines(QPainter& painter) const {
             // On pixel centres, so that a level stretch is one crisp row.
             points[x] = QPointF(std::round(maps.bottom.ToPixel(double(x))) + 0.5,
                                 std::round(maps.left.ToPixel(values[x])) + 0.5);
-        painter.setPen(ChartLook::LinePen(series));
+        painter.setPen(m_pens[LineIndex(series)]);
         DrawLineWithin(painter, points, bounds);
     }
 }

@@ -97,6 +97,9 @@ private:
     std::array<std::array<std::int32_t, WindowPoints>, 2> m_values{};
     int m_pointCount = 0;
     int m_newest = -1;
+    // Made once: a pen shares its data, so drawing with these allocates nothing.
+    std::array<QPen, 2> m_pens{ChartLook::LinePen(ChartSeries::Peaks),
+                               ChartLook::LinePen(ChartSeries::Glide)};
     ChartTexts m_texts;
     int m_textsVersion = 0;
     int m_styleVersion = 0;
