@@ -4,6 +4,7 @@
 
 #include "ClientLibrary.h"
 #include "ClientServices.h"
+#include "LiveChart.h"
 #include "TMainForm.h"
 
 #include <QApplication>
@@ -13,14 +14,21 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
 
 // A server whose utilisation and cache counters move every request, so that
-// the lines and the axis ranges change as they would on a live server.
+// the lines and the axis ranges change as they would on a live server: by
+// default jumping anywhere in 0..100 every second, the most a line can cost to
+// draw; wandering, a few percent up or down at a time, as a server usually does.
+enum class Movement { Jagged, Wandering };
+
 class MovingServer final : public ClientLibrary {
 public:
+    explicit MovingServer(Movement movement = Movement::Jagged) : m_movement(movement) {}
     ClientResult ClientInit(void*, void*) override { return 0; }
     ClientResult GetPrimaryConnRef(ConnRef& ref) override { return ref = 1, 0; }
     ClientResult ScanConnRefs(ScanIterator& iterator, ConnRef& ref) override {
@@ -43,7 +51,10 @@ public:
     ClientResult CloseConn(ConnectionHandle) override { return 0; }
     ClientResult GetServerInfoRecord(ConnectionHandle, ServerInfoRecord& record) override {
         m_step = (m_step * 37 + 11) % 101;
-        WriteField32(record, ServerInfoField::Utilization, m_step);
+        if (m_movement == Movement::Wandering)
+            m_level = std::clamp<std::int32_t>(m_level + std::int32_t(m_step % 13) - 6, 0, 100);
+        WriteField32(record, ServerInfoField::Utilization,
+                     m_movement == Movement::Jagged ? std::int32_t(m_step) : m_level);
         return 0;
     }
     ClientResult GetCacheInfoRecord(ConnectionHandle, CacheInfoRecord& record) override {
@@ -56,6 +67,8 @@ public:
     }
 
 private:
+    Movement m_movement;
+    std::int32_t m_level = 50;
     std::uint32_t m_step = 0;
     std::uint32_t m_requests = 1;
     std::uint32_t m_hits = 1;
@@ -65,8 +78,9 @@ private:
 // which is all that a tick marks for repainting.
 enum class Painted { Window, Chart };
 
-void TickAndPaint(benchmark::State& state, Painted painted) {
-    MovingServer server;
+void TickAndPaint(benchmark::State& state, Painted painted,
+                  Movement movement = Movement::Jagged) {
+    MovingServer server(movement);
     PrimaryConn = PrimaryConnUnopened;
     TMainForm form(server);
     form.resize(683, 312);
@@ -97,6 +111,32 @@ void ChartTick(benchmark::State& state) {
     TickAndPaint(state, Painted::Chart);
 }
 BENCHMARK(ChartTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+void ChartTickWandering(benchmark::State& state) {
+    TickAndPaint(state, Painted::Chart, Movement::Wandering);
+}
+BENCHMARK(ChartTickWandering)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+// The chart alone, outside the window: one wandering line set anew and painted.
+void ChartAlone(benchmark::State& state) {
+    LiveChart chart;
+    chart.resize(460, 250);
+    chart.FillZeros();
+    chart.show();
+    QImage image(chart.size(), QImage::Format_ARGB32_Premultiplied);
+    std::int32_t level = 50;
+    std::uint32_t step = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < WindowPoints; ++i) {
+            step = (step * 37 + 11) % 101;
+            level = std::clamp<std::int32_t>(level + std::int32_t(step % 13) - 6, 0, 100);
+            chart.SetPoint(ChartSeries::Peaks, i, level);
+        }
+        chart.render(&image);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+BENCHMARK(ChartAlone)->Unit(benchmark::kMicrosecond);
 
 // The same without the paint: what a tick costs while the window is hidden or
 // shows its other page.
