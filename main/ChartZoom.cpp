@@ -1,6 +1,7 @@
 #include "ChartZoom.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -46,8 +47,12 @@ void ChartZoom::Restore() {
 }
 
 void ChartZoom::fixAll(ValueRange bottom, ValueRange left, ValueRange right) {
-    // Past this the values of neighbouring pixels become indistinguishable.
-    if (std::min({bottom.Span(), left.Span(), right.Span()}) < MinSpan)
+    // Finer than this the values of neighbouring pixels become indistinguishable; a
+    // plotting area squeezed to one pixel maps drags to no finite values at all.
+    const auto drawable = [](ValueRange r) {
+        return std::isfinite(r.lo) && std::isfinite(r.hi) && r.Span() >= MinSpan;
+    };
+    if (!drawable(bottom) || !drawable(left) || !drawable(right))
         return;
     m_bottom = bottom;
     m_left = left;

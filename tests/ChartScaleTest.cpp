@@ -158,6 +158,12 @@ TEST(Zoom, RefusesSpansTooFineToDraw) {
     const ShownRanges shown = zoom.Resolve({0, 100}, {0, 180});
     EXPECT_GE(shown.left.Span(), ChartZoom::MinSpan);
     EXPECT_GE(shown.bottom.Span(), ChartZoom::MinSpan);
+
+    // A plotting area squeezed to a single pixel maps every drag to infinity.
+    ChartZoom squeezed;
+    squeezed.ZoomTo({0, 0, 40, 40}, {AxisMap({0, 180}, 5, 5), AxisMap({0, 100}, 5, 5),
+                                     AxisMap({0, 100}, 5, 5)});
+    EXPECT_FALSE(squeezed.IsZoomed());
 }
 
 } // namespace
