@@ -13,10 +13,12 @@ ConnectionHandle PrimaryConn = PrimaryConnUnopened;
 
 namespace {
 
-// The client's codes fit in 16 bits; one that does not must still read as a
-// failure, never wrap round to success.
+// The client's codes fit in 16 bits. One that does not keeps its low 16 bits,
+// where the client's own code would be, unless they are all 0: a failure must
+// never read as success.
 std::uint16_t ToCode(ClientResult result) {
-    return result > 0xFFFF ? 0xFFFF : std::uint16_t(result);
+    const auto low = std::uint16_t(result & 0xFFFF);
+    return result != 0 && low == 0 ? 0xFFFF : low;
 }
 
 } // namespace

@@ -134,6 +134,34 @@ private slots:
         }
     }
 
+    // A client code beyond 16 bits keeps the low 16 bits, as long as that does not
+    // turn it into success; start-up and name reads report it alike.
+    void codesBeyond16Bits_data() {
+        QTest::addColumn<quint32>("code");
+        QTest::addColumn<int>("result");
+        QTest::newRow("fits") << 0x8870u << 0x8870;
+        QTest::newRow("one bit above") << 0x18870u << 0x8870;
+        QTest::newRow("top bit") << 0x80000001u << 0x0001;
+        QTest::newRow("low bits 0") << 0x10000u << 0xFFFF;
+        QTest::newRow("high half only") << 0xFFFF0000u << 0xFFFF;
+        QTest::newRow("all ones") << 0xFFFFFFFFu << 0xFFFF;
+    }
+    void codesBeyond16Bits() {
+        QFETCH(quint32, code);
+        QFETCH(int, result);
+        ScriptedClient client;
+        Script(client, {21}, 21);
+        client.Fail(ClientOp::ClientInit, code);
+        MessageBoxWatcher watcher;
+        watcher.arm(1);
+        QCOMPARE(int(InitNetWare(client)), result);
+        watcher.disarm();
+
+        client.connections.front().nameResult = code;
+        QString name;
+        QCOMPARE(int(GetServerName(client, 21, name, 255)), result);
+    }
+
     void secondInitNetWare_data() {
         QTest::addColumn<int>("failOnceOp");
         QTest::addColumn<int>("firstResult");
@@ -245,7 +273,7 @@ private slots:
         QTest::newRow("failed read")
             << QByteArray("ALPHA") << true << 0x8899u << 255 << "" << 0x8899;
         QTest::newRow("failure above 16 bits")
-            << QByteArray("ALPHA") << true << 0x18899u << 255 << "" << 0xFFFF;
+            << QByteArray("ALPHA") << true << 0x18899u << 255 << "" << 0x8899;
     }
     void connInfoString() {
         QFETCH(QByteArray, name);
