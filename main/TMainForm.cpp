@@ -64,9 +64,11 @@ void TMainForm::FormCreate(QObject* Sender) {
             ui->ServerList->SetItemIndex(0); // opens the first server, if there is one
     }
 
-    // Runs even without a server: the chart still gets its points and titles,
-    // and the ticks then fail quietly on the unopened handle.
     ResetChart(Sender);
+    // Without a server the reset stopped after the title, and start-up stops with it:
+    // the timer stays off and nothing is ever sampled.
+    if (ui->ServerList->ItemIndex() == -1)
+        return;
     Timer1.start();
     m_sampling.SampleCount = 0;
 }
@@ -101,6 +103,12 @@ void TMainForm::ResetChart(QObject* /*Sender*/) {
     ui->Chart1->SetTitleLines(ui->ComboBox1->currentText(),
                               selected >= 0 ? std::optional(ui->ServerList->ItemText(selected))
                                             : std::nullopt);
+
+    // No server to chart (the client did not start, or found no named connection): the
+    // reset ends with the title's first line. The lines stay without points, the captions
+    // and the sampling state stay as they are, and no box is shown.
+    if (selected == -1)
+        return;
 
     m_sampling.ResetSampling();
     ui->Chart1->FillZeros();

@@ -29,7 +29,7 @@ public:
     /* One sampling tick. */
     void Timer1Timer(QObject* Sender);
     /* Empties the chart and the histories and retitles everything for the chosen statistic and
-     * server. */
+     * server. Without a selected server it only writes the title's first line. */
     void ResetChart(QObject* Sender);
 
     int StatisticsMode() const override;

@@ -137,17 +137,19 @@ struct Rig {
     }
 };
 
-// Captions of the check boxes, names of the lines and the legend's labels.
-void CheckCaptions(WindowParts& w, const QString& peaks, const QString& glide) {
+// Captions of the check boxes, names of the lines and the legend's labels; the lines
+// are named as their check boxes unless told otherwise (as at design time).
+void CheckCaptions(WindowParts& w, const QString& peaks, const QString& glide,
+                   const QString& line1 = {}, const QString& line2 = {}) {
     QCOMPARE(w.peaks->text(), peaks);
     QCOMPARE(w.glide->text(), glide);
-    QCOMPARE(w.chart->SeriesTitle(ChartSeries::Peaks), peaks);
-    QCOMPARE(w.chart->SeriesTitle(ChartSeries::Glide), glide);
+    QCOMPARE(w.chart->SeriesTitle(ChartSeries::Peaks), line1.isEmpty() ? peaks : line1);
+    QCOMPARE(w.chart->SeriesTitle(ChartSeries::Glide), line2.isEmpty() ? glide : line2);
 }
 
-#define CHECK_CAPTIONS(w, peaks, glide)                                                            \
+#define CHECK_CAPTIONS(w, ...)                                                                     \
     do {                                                                                           \
-        CheckCaptions(w, peaks, glide);                                                            \
+        CheckCaptions(w, __VA_ARGS__);                                                             \
         if (QTest::currentTestFailed())                                                            \
             return;                                                                                \
     } while (false)
@@ -394,6 +396,11 @@ private slots:
             << 0u << quint32(AlphaRef) << false << 0u
             << QStringList{"ClientInit()", "GetPrimaryConnRef()", Open(AlphaRef), "ScanConnRefs(0)"}
             << QStringList{} << 0x88FF << bare;
+        QTest::newRow("client code above 16 bits")
+            << 0x18870u << quint32(AlphaRef) << true << 0u << QStringList{"ClientInit()"}
+            << QStringList{PlainBox("Could not Initialize NetWare Client"),
+                           ErrorBox("Error 8870: InitNetWare")}
+            << 0x8870 << bare;
         QTest::newRow("first server will not open")
             << 0u << quint32(AlphaRef) << true << 0x8870u << TwoServerStartUp
             << QStringList{ErrorBox("Error 8870: NWCCOpenConnByRef")} << 0x8870
@@ -421,8 +428,30 @@ private slots:
         QCOMPARE(rig.Boxes(), boxes);
         QCOMPARE(LastResult, lastResult);
         QCOMPARE(rig.s().ConnHandle, NoConnection);
-        // The chart was reset in full all the same, and the timer runs.
         QCOMPARE(w.Title(), title);
+        if (w.servers->Count() == 0) {
+            // No server: start-up ends with the title's first line. No points, the captions
+            // of the design, no timer, no request and no box of its own.
+            CHECK_CAPTIONS(w, "Peak Values", "Gliding Average", "Packets Out", "Packets In");
+            QCOMPARE(w.chart->PointCount(), 0);
+            QVERIFY(!w.timer->isActive());
+            // Every later choice of statistic also ends with the title, and leaves the
+            // sampling state as it is.
+            rig.s().Stopped = true;
+            rig.s().PeakHistory[3] = 7;
+            w.statistic->setCurrentIndex(1);
+            QCOMPARE(w.Title(), ChartTitle(CachingTitle, std::nullopt));
+            CHECK_CAPTIONS(w, "Peak Values", "Gliding Average", "Packets Out", "Packets In");
+            QCOMPARE(w.chart->PointCount(), 0);
+            QVERIFY(rig.s().Stopped);
+            QCOMPARE(rig.s().PeakHistory[3], 7);
+            QTest::qWait(1100); // a tick's time: nothing samples
+            QCOMPARE(Log(rig.client), calls);
+            QCOMPARE(rig.Boxes(), boxes);
+            return;
+        }
+
+        // A server that will not open is charted all the same, and the timer runs.
         CHECK_CAPTIONS(w, "Utilization (Peaks)", "Utilization (Gliding)");
         VERIFY_LINE(w.chart, ChartSeries::Peaks, History{});
         VERIFY_LINE(w.chart, ChartSeries::Glide, History{});
