@@ -8,7 +8,9 @@
 
 #include <vector>
 
+class QAbstractButton;
 class QButtonGroup;
+class QScrollArea;
 class QVBoxLayout;
 
 class ServerListBox : public QGroupBox, public ConnectionList {
@@ -28,6 +30,11 @@ public:
     void SetItemIndex(int index);
     QString ItemText(int index) const { return m_texts.at(std::size_t(index)); }
     ConnRef ItemRef(int index) const { return m_refs.at(std::size_t(index)); }
+    /* The entries' radio buttons, in list order. */
+    QList<QAbstractButton*> Entries() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     /* The selection moved to another entry, by the user or by SetItemIndex. */
@@ -35,6 +42,7 @@ signals:
 
 private:
     QButtonGroup* m_group;
+    QScrollArea* m_scroll;
     QVBoxLayout* m_buttons;
     std::vector<ConnRef> m_refs;
     std::vector<QString> m_texts;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <initializer_list>
 
 namespace {
 
@@ -62,6 +63,7 @@ void TMainForm::FormCreate(QObject* Sender) {
         ScanConnections(m_client, *ui->ServerList);
         if (ui->ServerList->ItemIndex() == -1)
             ui->ServerList->SetItemIndex(0); // opens the first server, if there is one
+        PlaceEntriesInTabOrder();
     }
 
     ResetChart(Sender);
@@ -128,6 +130,22 @@ void TMainForm::ResetChart(QObject* /*Sender*/) {
     ui->CheckBox1->setText(QString::fromLatin1(texts->glide));
     ui->Chart1->SetSeriesTitles(ui->CheckBox0->text(), ui->CheckBox1->text());
     ui->Chart1->SetRightAxisAutomatic();
+}
+
+void TMainForm::PlaceEntriesInTabOrder() {
+    // The entries are made after the form has set its tab order, so they join the
+    // end of the focus chain; the list comes before the selector and its neighbours.
+    QWidget* previous = nullptr;
+    const auto follow = [&previous](QWidget* next) {
+        if (previous != nullptr)
+            QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+    for (QWidget* entry : ui->ServerList->Entries())
+        follow(entry);
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{ui->ComboBox1, ui->CheckBox0, ui->CheckBox1, ui->Chart1})
+        follow(control);
 }
 
 int TMainForm::StatisticsMode() const {

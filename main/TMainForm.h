@@ -41,6 +41,9 @@ public:
     SamplingState& Sampling() { return m_sampling; }
 
 private:
+    /* Puts the connection list's entries in the list's place in the tab order. */
+    void PlaceEntriesInTabOrder();
+
     std::unique_ptr<Ui::TMainForm> ui;
     ClientLibrary& m_client;
     SamplingState m_sampling;

@@ -10,10 +10,13 @@
 #include "ScriptedClient.h"
 #include "WindowFixture.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStyle>
+#include <QTabBar>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -128,6 +131,12 @@ struct Rig {
         Tick();
     }
     QStringList Boxes() const { return BoxLines(watcher); }
+    /* Shows the window as the active one, so that keys and focus land. */
+    bool ShowActive() {
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        return QTest::qWaitForWindowActive(form.get());
+    }
     /* Shows the window at its design size on the server page, so that mouse input lands. */
     bool ShowServerPage() {
         form->resize(683, 312);
@@ -158,6 +167,35 @@ void Drag(LiveChart* chart, QPoint from, QPoint to) {
     QTest::mousePress(chart, Qt::LeftButton, {}, from);
     QTest::mouseMove(chart, to);
     QTest::mouseRelease(chart, Qt::LeftButton, {}, to);
+}
+
+// The widget with focus as the tab order names it: its object name, an entry of the
+// connection list by its server name, the page control by its tab bar.
+QString FocusName() {
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr)
+        return QStringLiteral("(none)");
+    if (const auto* entry = qobject_cast<const QRadioButton*>(focus))
+        return QStringLiteral("ServerList:") +
+               entry->text().replace(QStringLiteral("&&"), QStringLiteral("&"));
+    if (qobject_cast<const QTabBar*>(focus) != nullptr)
+        return QStringLiteral("PageControl1");
+    return focus->objectName().isEmpty() ? QString::fromLatin1(focus->metaObject()->className())
+                                         : focus->objectName();
+}
+
+// Where focus goes, one key at a time, until it is back on the tab bar (or after 12 keys).
+QStringList FocusChain(Qt::Key key) {
+    QStringList chain;
+    for (int step = 0; step < 12; ++step) {
+        const Qt::KeyboardModifiers shift =
+            key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier;
+        QTest::keyClick(QApplication::focusWidget(), key, shift);
+        if (FocusName() == QStringLiteral("PageControl1"))
+            break;
+        chain << FocusName();
+    }
+    return chain;
 }
 
 } // namespace
@@ -585,6 +623,134 @@ private slots:
         QTest::mouseMove(handle, grip + QPoint(dropAt - 161, 0));
         QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(dropAt - 161, 0));
         QCOMPARE(splitter->sizes().first(), listWidth);
+    }
+
+    // Tab and Shift+Tab from the tab bar round a page, in the form's order. The Info
+    // text lets Tab through without taking it in; Alt+C goes to the selected entry.
+    void tabOrder_data() {
+        QTest::addColumn<bool>("serverPage");
+        QTest::addColumn<bool>("servers");
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<QStringList>("chain");
+        const QStringList panel{"ComboBox1", "CheckBox0", "CheckBox1", "Chart1"};
+        QTest::newRow("Info page") << false << true << 0 << QStringList{"Memo1"};
+        QTest::newRow("server page")
+            << true << true << 0 << QStringList{"ServerList:ALPHA"} + panel;
+        QTest::newRow("server page, second entry selected")
+            << true << true << 1 << QStringList{"ServerList:" + BetaName} + panel;
+        QTest::newRow("server page, no entries") << true << false << -1 << panel;
+    }
+    void tabOrder() {
+        QFETCH(bool, serverPage);
+        QFETCH(bool, servers);
+        QFETCH(int, selected);
+        QFETCH(QStringList, chain);
+        const ScopedCurrentDir dir;
+        const QByteArray text = "Tab\tinside\n";
+        QFile readMe(QStringLiteral("Read.me"));
+        QVERIFY(readMe.open(QIODevice::WriteOnly) && readMe.write(text) == text.size());
+        readMe.close();
+        Rig rig;
+        if (!servers)
+            rig.client.connections.clear();
+        rig.Build();
+        WindowParts& w = rig.w();
+        w.servers->SetItemIndex(selected);
+        w.pages->setCurrentWidget(serverPage ? w.serverPage : w.infoPage);
+        QVERIFY(rig.ShowActive());
+        QTabBar* tabs = w.pages->findChild<QTabBar*>();
+        tabs->setFocus(Qt::TabFocusReason);
+
+        QCOMPARE(FocusChain(Qt::Key_Tab), chain);
+        std::reverse(chain.begin(), chain.end());
+        QCOMPARE(FocusChain(Qt::Key_Backtab), chain);
+        QCOMPARE(w.memo->toPlainText(), QStringLiteral("Tab\tinside"));
+
+        QTest::keyClick(rig.form.get(), Qt::Key_C, Qt::AltModifier);
+        QCOMPARE(FocusName(),
+                 servers && serverPage ? chain.back() : QStringLiteral("PageControl1"));
+    }
+
+    // What the mouse does on the server page, done with the keys: arrows pick a server
+    // and a statistic, Space toggles a line.
+    void keyboardUse() {
+        Rig rig;
+        rig.Build();
+        WindowParts& w = rig.w();
+        w.pages->setCurrentWidget(w.serverPage);
+        QVERIFY(rig.ShowActive());
+        const QList<QAbstractButton*> entries = w.servers->Entries();
+        entries[0]->setFocus(Qt::TabFocusReason);
+
+        std::size_t mark = rig.client.calls.size();
+        QTest::keyClick(entries[0], Qt::Key_Down);
+        QCOMPARE(w.servers->ItemIndex(), 1);
+        QCOMPARE(FocusName(), "ServerList:" + BetaName);
+        QCOMPARE(Log(rig.client, mark), QStringList({Close(FirstOpen), Open(BetaRef)}));
+        QTest::keyClick(entries[1], Qt::Key_Up);
+        QCOMPARE(w.servers->ItemIndex(), 0);
+        QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, QStringLiteral("ALPHA")));
+
+        w.statistic->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(w.statistic, Qt::Key_Down);
+        QCOMPARE(w.Title(), ChartTitle(CachingTitle, QStringLiteral("ALPHA")));
+        QCOMPARE(w.peaks->text(), QStringLiteral("Cache requests"));
+        QTest::keyClick(w.statistic, Qt::Key_Up);
+        QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, QStringLiteral("ALPHA")));
+
+        for (QCheckBox* box : {w.peaks, w.glide}) {
+            box->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(box, Qt::Key_Space);
+            QVERIFY(!box->isChecked());
+            QTest::keyClick(box, Qt::Key_Space);
+            QVERIFY(box->isChecked());
+        }
+        QCOMPARE(rig.Boxes(), QStringList{});
+    }
+
+    // More servers than fit: the entry the arrows reach scrolls into sight.
+    void arrowsScrollEntriesIntoView() {
+        Rig rig;
+        rig.client.connections.clear();
+        for (ConnRef ref = 100; ref < 130; ++ref)
+            rig.client.connections.push_back({ref, "S" + std::to_string(ref)});
+        rig.Build();
+        QVERIFY(rig.ShowServerPage());
+        QVERIFY(rig.ShowActive());
+        const QList<QAbstractButton*> entries = rig.w().servers->Entries();
+        const QWidget* viewport = rig.w().servers->findChild<QScrollArea*>()->viewport();
+        const auto inSight = [viewport](const QWidget* entry) {
+            return viewport->rect().contains(
+                QRect(entry->mapTo(viewport, QPoint(0, 0)), entry->size()));
+        };
+        QVERIFY(!inSight(entries.back()));
+        entries.front()->setFocus(Qt::TabFocusReason);
+        for (int i = 1; i < entries.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+            QCOMPARE(QApplication::focusWidget(), entries[i]);
+            QVERIFY2(inSight(entries[i]), qPrintable(QString::number(i)));
+        }
+        QCOMPARE(rig.w().servers->ItemIndex(), int(entries.size()) - 1);
+        for (int i = int(entries.size()) - 2; i >= 0; --i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        QVERIFY(inSight(entries.front()));
+    }
+
+    // Controls without a visible label of their own are named for assistive tools.
+    void accessibleNames() {
+        Rig rig;
+        rig.Build();
+        WindowParts& w = rig.w();
+        const auto name = [](QWidget* widget) {
+            return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+        };
+        QCOMPARE(name(w.memo), QStringLiteral("Read.me"));
+        // Qt on Unix names a drop-down list after its current item, elsewhere after this.
+        QCOMPARE(w.statistic->accessibleName(), QStringLiteral("Statistic"));
+        const QList<QAbstractButton*> entries = w.servers->Entries();
+        QCOMPARE(entries.size(), qsizetype(2));
+        QCOMPARE(name(entries[0]), QStringLiteral("ALPHA"));
+        QCOMPARE(name(entries[1]), BetaName);
     }
 
     void readMeText_data() {
