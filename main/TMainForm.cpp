@@ -6,6 +6,10 @@
 #include "Report.h"
 #include "ui_MainForm.h"
 
+#include <QScreen>
+#include <QShowEvent>
+#include <QWindow>
+
 #include <algorithm>
 #include <chrono>
 #include <initializer_list>
@@ -146,6 +150,24 @@ void TMainForm::PlaceEntriesInTabOrder() {
     for (QWidget* control :
          std::initializer_list<QWidget*>{ui->ComboBox1, ui->CheckBox0, ui->CheckBox1, ui->Chart1})
         follow(control);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_placed && isWindow()) {
+        m_placed = true;
+        CentreFrameOnScreen();
+    }
+}
+
+void TMainForm::CentreFrameOnScreen() {
+    // The window exists by now, so its frame is known wherever the window system
+    // tells it before the window appears; a window's position is its frame's corner.
+    const QMargins borders =
+        windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+    QRect frame = geometry().marginsAdded(borders);
+    frame.moveCenter(screen()->availableGeometry().center());
+    move(frame.topLeft());
 }
 
 int TMainForm::StatisticsMode() const {

@@ -40,12 +40,18 @@ public:
     /* The sampling state, for those that drive or inspect it. */
     SamplingState& Sampling() { return m_sampling; }
 
+protected:
+    /* The first time the window is shown, its frame is centred on the screen's free area. */
+    void showEvent(QShowEvent* event) override;
+
 private:
     /* Puts the connection list's entries in the list's place in the tab order. */
     void PlaceEntriesInTabOrder();
+    void CentreFrameOnScreen();
 
     std::unique_ptr<Ui::TMainForm> ui;
     ClientLibrary& m_client;
     SamplingState m_sampling;
     QTimer Timer1;
+    bool m_placed = false;
 };

