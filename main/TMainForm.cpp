@@ -160,12 +160,26 @@ void TMainForm::showEvent(QShowEvent* event) {
     }
 }
 
+bool TMainForm::event(QEvent* event) {
+    // X11 window managers frame a window only once it is on the screen: if the frame
+    // has changed by the time the window is first activated, centre it again, once.
+    if (event->type() == QEvent::WindowActivate && m_placedWithBorders) {
+        if (FrameBorders() != *m_placedWithBorders)
+            CentreFrameOnScreen();
+        m_placedWithBorders.reset();
+    }
+    return QWidget::event(event);
+}
+
+QMargins TMainForm::FrameBorders() const {
+    return windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+}
+
 void TMainForm::CentreFrameOnScreen() {
     // The window exists by now, so its frame is known wherever the window system
     // tells it before the window appears; a window's position is its frame's corner.
-    const QMargins borders =
-        windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
-    QRect frame = geometry().marginsAdded(borders);
+    m_placedWithBorders = FrameBorders();
+    QRect frame = geometry().marginsAdded(*m_placedWithBorders);
     frame.moveCenter(screen()->availableGeometry().center());
     move(frame.topLeft());
 }

@@ -6,10 +6,12 @@
 #include "SampleView.h"
 #include "SamplingState.h"
 
+#include <QMargins>
 #include <QTimer>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class TMainForm;
@@ -43,15 +45,21 @@ public:
 protected:
     /* The first time the window is shown, its frame is centred on the screen's free area. */
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     /* Puts the connection list's entries in the list's place in the tab order. */
     void PlaceEntriesInTabOrder();
     void CentreFrameOnScreen();
+    /* The borders the window system puts round the window, as far as it knows them yet. */
+    QMargins FrameBorders() const;
 
     std::unique_ptr<Ui::TMainForm> ui;
     ClientLibrary& m_client;
     SamplingState m_sampling;
     QTimer Timer1;
     bool m_placed = false;
+    // The frame's borders as they were known when the window was centred, until it is
+    // first activated.
+    std::optional<QMargins> m_placedWithBorders;
 };
