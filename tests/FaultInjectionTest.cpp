@@ -248,17 +248,8 @@ void Recover(Rig& rig, const Fault& fault) {
         rig.client.Fail(*fault.also, 0);
     const QStringList boxes = rig.Boxes();
     WindowParts& w = rig.w();
-    if (w.servers->Count() == 0) {
-        // Nothing to recover: a choice of statistic only retitles, and asks nothing.
-        const std::size_t calls = rig.client.calls.size();
-        for (int i = 0; i < 2; ++i) {
-            w.statistic->setCurrentIndex(1 - w.statistic->currentIndex());
-            CHECK(CheckNoPoints(rig));
-        }
-        QCOMPARE(rig.client.calls.size(), calls);
-        QCOMPARE(rig.Boxes(), boxes);
-        return;
-    }
+    if (w.servers->Count() == 0)
+        return; // nothing to recover to (a later reset without a server: startUpFailures)
     for (std::int32_t percent : {61, 62}) {
         w.statistic->setCurrentIndex(1 - w.statistic->currentIndex());
         CHECK(ExpectRequest(rig, percent));
