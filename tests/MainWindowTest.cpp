@@ -10,7 +10,6 @@
 #include "ScriptedClient.h"
 #include "WindowFixture.h"
 
-#include <QAccessible>
 #include <QFile>
 #include <QRadioButton>
 #include <QScreen>
@@ -675,19 +674,6 @@ private slots:
         w.peaks->setFocus();
         QTest::keyClick(w.peaks, Qt::Key_Space);
         QVERIFY(!w.peaks->isChecked());
-    }
-
-    // Controls without a visible label of their own are named for assistive tools.
-    void accessibleNames() {
-        Rig rig;
-        rig.Build();
-        const auto name = [](QWidget* widget) {
-            return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
-        };
-        QCOMPARE(name(rig.w().memo), QStringLiteral("Read.me"));
-        // Qt on Unix names a drop-down list after its current item, elsewhere after this.
-        QCOMPARE(rig.w().statistic->accessibleName(), QStringLiteral("Statistic"));
-        QCOMPARE(name(rig.w().servers->Entries().at(1)), BetaName);
     }
 
     // The frame, not just the client area, sits in the middle of the screen's free area.
