@@ -177,11 +177,12 @@ QMargins TMainForm::FrameBorders() const {
 
 void TMainForm::CentreFrameOnScreen() {
     // The window exists by now, so its frame is known wherever the window system
-    // tells it before the window appears; a window's position is its frame's corner.
+    // tells it before the window appears. The window is placed by its client area:
+    // Qt may still hold an outdated frame for it, and would place a frame by that.
     m_placedWithBorders = FrameBorders();
     QRect frame = geometry().marginsAdded(*m_placedWithBorders);
     frame.moveCenter(screen()->availableGeometry().center());
-    move(frame.topLeft());
+    setGeometry(frame.marginsRemoved(*m_placedWithBorders));
 }
 
 int TMainForm::StatisticsMode() const {
