@@ -51,8 +51,9 @@ QString OpenOf(ConnRef ref) {
 }
 
 void Script(ScriptedClient& client, const QList<quint32>& refs, ConnRef primary) {
+    // Not "S" + std::to_string(ref): GCC 12 warns falsely (-Wrestrict) in that operator+ when optimising.
     for (quint32 ref : refs)
-        client.connections.push_back({ref, "S" + std::to_string(ref)});
+        client.connections.push_back({ref, QStringLiteral("S%1").arg(ref).toStdString()});
     client.primary = primary;
     // A failed open that scribbles on its out-handle must still not count as opened.
     client.handleLeftByFailedOpen = 0x42;
