@@ -51,7 +51,7 @@ QString OpenOf(ConnRef ref) {
 }
 
 void Script(ScriptedClient& client, const QList<quint32>& refs, ConnRef primary) {
-    // Not "S" + std::to_string(ref): GCC 12 warns falsely (-Wrestrict) in that operator+ when optimising.
+    // Not "S" + std::to_string(ref): GCC 12 warns falsely there (-Wrestrict) when optimising.
     for (quint32 ref : refs)
         client.connections.push_back({ref, QStringLiteral("S%1").arg(ref).toStdString()});
     client.primary = primary;
