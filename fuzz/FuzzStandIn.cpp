@@ -393,6 +393,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Model m;
     WriteFile(StatPath(), "cpu 10 0 5 100 0 0 0 0 0 0\n");
     m.stat = Expect::Works;
+    m.cpu = {115, 15}; // the reference must start where the stand-in starts
     WriteFile(VmstatPath(), "pgfault 1000\npgmajfault 10\n");
     m.vmstat = Expect::Works;
     m.faults = 1000;
