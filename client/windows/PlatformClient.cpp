@@ -1,0 +1,7 @@
+#include "ClientLibrary.h"
+#include "WindowsClient.h"
+
+ClientLibrary& PlatformClient() {
+    static WindowsClient client;
+    return client;
+}
