@@ -31,7 +31,7 @@ constexpr ConnRef Beta = 0xA102;
 const QByteArray TwoServers = "primary 0xA101\n"
                               "conn 0xA101 name ALPHA\n"
                               "conn 0xA102 name BETA\n"
-                              "utilization 37 0\n"
+                              "utilization 37\n"
                               "cache 5000 3000 0 0\n";
 
 } // namespace

@@ -55,8 +55,8 @@ struct State {
     bool endlessScan = false;
     std::array<Failure, OpCount> failures{};
     std::array<long, OpCount> calls{};
-    std::int32_t utilization = 0;
-    std::int32_t utilizationStep = 0;
+    std::vector<std::int32_t> utilization{0};
+    std::size_t nextUtilization = 0;
     std::uint32_t requests = 0, hits = 0, requestStep = 0, hitStep = 0;
     std::set<std::uint32_t> open;
     std::uint32_t nextHandle = FirstHandle;
@@ -135,9 +135,11 @@ void State::Read(const char* path) {
                 if (a == OpNames[std::size_t(op)])
                     failures[std::size_t(op)] = {Number(b), c.empty() ? 1 : long(Number(c))};
         } else if (word == "utilization") {
-            line >> a >> b;
-            utilization = std::int32_t(Number(a));
-            utilizationStep = std::int32_t(Number(b));
+            utilization.clear();
+            while (line >> a)
+                utilization.push_back(std::int32_t(Number(a)));
+            if (utilization.empty())
+                utilization.push_back(0);
         } else if (word == "cache") {
             line >> a >> b >> c >> d;
             requests = Number(a);
@@ -303,9 +305,9 @@ std::uint32_t StandInGetServerInfoRecord(std::uint32_t handle, unsigned char* re
     if (result != 0)
         return Log(s, ServerInfo, {handle}, result);
     std::memset(record, 0, ServerRecordSize);
-    Write32(record, UtilizationOffset, std::uint32_t(s.utilization));
-    const std::uint32_t reported = std::uint32_t(s.utilization);
-    s.utilization = std::int32_t(std::uint32_t(s.utilization) + std::uint32_t(s.utilizationStep));
+    const auto reported = std::uint32_t(s.utilization[s.nextUtilization]);
+    s.nextUtilization = (s.nextUtilization + 1) % s.utilization.size();
+    Write32(record, UtilizationOffset, reported);
     return Log(s, ServerInfo, {handle}, result, Out("utilization", reported));
 }
 

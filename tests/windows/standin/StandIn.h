@@ -17,7 +17,7 @@
 //   primary <ref>                 the primary connection (none without this line)
 //   fail <operation> <code> [<from call>]  the operation answers the code from that call on
 //   scan endless                  every scan step succeeds with the first connection
-//   utilization <first> <step>    utilisation of successive server information requests
+//   utilization <percent>...      utilisation of successive server information requests, in a cycle
 //   cache <requests> <hits> <request step> <hit step>  successive cache counters
 
 #include <cstdint>
