@@ -7,13 +7,16 @@ void WindowsClient::ModuleCloser::operator()(HINSTANCE__* module) const {
     FreeLibrary(module);
 }
 
-WindowsClient::WindowsClient(const wchar_t* calLibrary, const wchar_t* clxLibrary)
-{
+WindowsClient::WindowsClient(const wchar_t* calLibrary, const wchar_t* clxLibrary) {
     // Keep the current folder out of the search: the program runs in whatever
     // folder holds the "Read.me" to show, and must not take a client from there.
     SetDllDirectoryW(L"");
+    // A damaged library must fail the load quietly, not raise the system's own box.
+    DWORD errorMode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS, &errorMode);
     m_cal.reset(LoadLibraryW(calLibrary));
     m_clx.reset(LoadLibraryW(clxLibrary));
+    SetThreadErrorMode(errorMode, nullptr);
     m_loadResult = !m_cal ? CalLibraryMissing : !m_clx ? ClxLibraryMissing : 0;
 
     for (const EntryOrdinal& e : EntryOrdinals) {

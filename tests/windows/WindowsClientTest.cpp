@@ -3,12 +3,13 @@
 // points, the codes for a missing library or entry point, and answers that
 // only the client's failure paths may take.
 
+#include "WindowsClient.h"
 #include "ClientServices.h"
 #include "LastResult.h"
 #include "MessageBoxWatcher.h"
 #include "StandInRun.h"
-#include "WindowsClient.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -52,8 +53,9 @@ private slots:
         WindowsClient client;
         QCOMPARE(client.LoadResult(), ClientResult(0));
 
-        QCOMPARE(client.ClientInit(reinterpret_cast<void*>(0x1111), reinterpret_cast<void*>(0x2222)),
-                 ClientResult(0));
+        QCOMPARE(
+            client.ClientInit(reinterpret_cast<void*>(0x1111), reinterpret_cast<void*>(0x2222)),
+            ClientResult(0));
         ConnRef ref = 0;
         QCOMPARE(client.GetPrimaryConnRef(ref), ClientResult(0));
         QCOMPARE(ref, Alpha);
@@ -81,18 +83,19 @@ private slots:
         QCOMPARE(client.CloseConn(handle), ClientResult(0));
         QCOMPARE(client.GetServerInfoRecord(handle, server), ClientResult(0x8801));
 
-        QCOMPARE(run.Log(), QStringList({
-            "ClientInit 00001111 00002222 -> 00000000",
-            "GetPrimaryConnRef -> 00000000 ref=0000A101",
-            "ScanConnRefs 00000001 -> 00000000 iterator=00000002 ref=0000A102",
-            "GetConnRefInfo 0000A102 00000007 00000003 -> 00000000",
-            "GetConnRefInfo 0000A101 00000055 00000066 -> 00008804",
-            "NWCCOpenConnByRef 0000A101 00000033 00000044 -> 00000000 handle=0000C001",
-            "GetServerInfoRecord 0000C001 -> 00000000 utilization=00000025",
-            "GetCacheInfoRecord 0000C001 -> 00000000 requests=00001388 hits=00000BB8",
-            "CloseConn 0000C001 -> 00000000",
-            "GetServerInfoRecord 0000C001 -> 00008801",
-        }));
+        QCOMPARE(run.Log(),
+                 QStringList({
+                     "ClientInit 00001111 00002222 -> 00000000",
+                     "GetPrimaryConnRef -> 00000000 ref=0000A101",
+                     "ScanConnRefs 00000001 -> 00000000 iterator=00000002 ref=0000A102",
+                     "GetConnRefInfo 0000A102 00000007 00000003 -> 00000000",
+                     "GetConnRefInfo 0000A101 00000055 00000066 -> 00008804",
+                     "NWCCOpenConnByRef 0000A101 00000033 00000044 -> 00000000 handle=0000C001",
+                     "GetServerInfoRecord 0000C001 -> 00000000 utilization=00000025",
+                     "GetCacheInfoRecord 0000C001 -> 00000000 requests=00001388 hits=00000BB8",
+                     "CloseConn 0000C001 -> 00000000",
+                     "GetServerInfoRecord 0000C001 -> 00008801",
+                 }));
     }
 
     // The calls start-up makes, as the real client sees them.
@@ -108,29 +111,38 @@ private slots:
         QCOMPARE(list.names, QStringList({"ALPHA", "GAMMA"}));
         QCOMPARE(list.refs, QList<ConnRef>({0xA101, 0xA103}));
         QCOMPARE(LastResult, 0x88FF);
-        QCOMPARE(run.Log(), QStringList({
-            "ClientInit 00000000 00000000 -> 00000000",
-            "GetPrimaryConnRef -> 00000000 ref=0000A101",
-            "NWCCOpenConnByRef 0000A101 00000001 00000000 -> 00000000 handle=0000C001",
-            "ScanConnRefs 00000000 -> 00000000 iterator=00000001 ref=0000A101",
-            "GetConnRefInfo 0000A101 00000007 000000FF -> 00000000",
-            "ScanConnRefs 00000001 -> 00000000 iterator=00000002 ref=0000A102",
-            "GetConnRefInfo 0000A102 00000007 000000FF -> 00000000",
-            "ScanConnRefs 00000002 -> 00000000 iterator=00000003 ref=0000A103",
-            "GetConnRefInfo 0000A103 00000007 000000FF -> 00000000",
-            "ScanConnRefs 00000003 -> 000088FF",
-        }));
+        QCOMPARE(run.Log(),
+                 QStringList({
+                     "ClientInit 00000000 00000000 -> 00000000",
+                     "GetPrimaryConnRef -> 00000000 ref=0000A101",
+                     "NWCCOpenConnByRef 0000A101 00000001 00000000 -> 00000000 handle=0000C001",
+                     "ScanConnRefs 00000000 -> 00000000 iterator=00000001 ref=0000A101",
+                     "GetConnRefInfo 0000A101 00000007 000000FF -> 00000000",
+                     "ScanConnRefs 00000001 -> 00000000 iterator=00000002 ref=0000A102",
+                     "GetConnRefInfo 0000A102 00000007 000000FF -> 00000000",
+                     "ScanConnRefs 00000002 -> 00000000 iterator=00000003 ref=0000A103",
+                     "GetConnRefInfo 0000A103 00000007 000000FF -> 00000000",
+                     "ScanConnRefs 00000003 -> 000088FF",
+                 }));
     }
 
     void missingLibraryOrEntryPoint_data() {
         QTest::addColumn<QString>("cal");
         QTest::addColumn<QString>("clx");
         QTest::addColumn<quint32>("code");
-        QTest::newRow("no calwin32") << "absent.dll" << "clxwin32.dll" << WindowsClient::CalLibraryMissing;
-        QTest::newRow("no clxwin32") << "calwin32.dll" << "absent.dll" << WindowsClient::ClxLibraryMissing;
-        QTest::newRow("neither") << "absent.dll" << "absent.dll" << WindowsClient::CalLibraryMissing;
-        QTest::newRow("calwin32 lacks 403") << "gapcal32.dll" << "clxwin32.dll" << WindowsClient::EntryPointMissing;
-        QTest::newRow("clxwin32 lacks 115") << "calwin32.dll" << "gapclx32.dll" << WindowsClient::EntryPointMissing;
+        QTest::newRow("no calwin32") << "absent.dll"
+                                     << "clxwin32.dll" << WindowsClient::CalLibraryMissing;
+        QTest::newRow("no clxwin32") << "calwin32.dll"
+                                     << "absent.dll" << WindowsClient::ClxLibraryMissing;
+        QTest::newRow("neither") << "absent.dll"
+                                 << "absent.dll" << WindowsClient::CalLibraryMissing;
+        QTest::newRow("calwin32 not a library")
+            << "garbage"
+            << "clxwin32.dll" << WindowsClient::CalLibraryMissing;
+        QTest::newRow("calwin32 lacks 403") << "gapcal32.dll"
+                                            << "clxwin32.dll" << WindowsClient::EntryPointMissing;
+        QTest::newRow("clxwin32 lacks 115") << "calwin32.dll"
+                                            << "gapclx32.dll" << WindowsClient::EntryPointMissing;
     }
 
     // Nothing is called, every operation answers the code, and start-up says so.
@@ -139,6 +151,13 @@ private slots:
         QFETCH(QString, clx);
         QFETCH(quint32, code);
         const StandInRun run(TwoServers);
+        const QTemporaryDir dir;
+        if (cal == QStringLiteral("garbage")) {
+            // A file by the library's name that is no library at all.
+            cal = QDir::toNativeSeparators(dir.filePath(QStringLiteral("calwin32.dll")));
+            QFile file(cal);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("MZ not a library") > 0);
+        }
         WindowsClient client(reinterpret_cast<const wchar_t*>(cal.utf16()),
                              reinterpret_cast<const wchar_t*>(clx.utf16()));
         QCOMPARE(client.LoadResult(), code);
@@ -161,7 +180,8 @@ private slots:
         watcher.arm(1);
         QCOMPARE(InitNetWare(client), std::uint16_t(code));
         QVERIFY(watcher.waitForBoxes());
-        QCOMPARE(watcher.boxes().front().text, QStringLiteral("Could not Initialize NetWare Client"));
+        QCOMPARE(watcher.boxes().front().text,
+                 QStringLiteral("Could not Initialize NetWare Client"));
         QCOMPARE(watcher.boxes().front().icon, QMessageBox::NoIcon);
         QCOMPARE(run.Log(), QStringList());
     }
@@ -175,16 +195,17 @@ private slots:
         const QByteArray one = "conn 0xA101 name ALPHA\n";
         QTest::newRow("name without NUL") << QByteArray("conn 0xA101 unterminated GAMMA\n") << 0
                                           << QStringList{"GAMMA"} << 0x88FF;
-        QTest::newRow("buffer filled to the end") << QByteArray("conn 0xA101 fill 0x41\n") << 0
-                                                  << QStringList{QString(MaxNameLength, 'A')} << 0x88FF;
-        QTest::newRow("start-up code above 0xFFFF") << "fail ClientInit 0x10000\n" + one << 0xFFFF
-                                                    << QStringList() << 0;
-        QTest::newRow("open code above 0xFFFF") << "fail NWCCOpenConnByRef 0x12345\n" + one << 0xFFFF
-                                                << QStringList() << 0;
-        QTest::newRow("scan code above 0xFFFF") << "fail ScanConnRefs 0x10000 3\n" + one << 0
-                                                << QStringList{"ALPHA"} << 0x10000;
-        QTest::newRow("name code above 0xFFFF") << QByteArray("conn 0xA101 fails 0x10001\n") << 0
-                                                << QStringList() << 0x88FF;
+        QTest::newRow("buffer filled to the end")
+            << QByteArray("conn 0xA101 fill 0x41\n") << 0
+            << QStringList{QString(MaxNameLength, 'A')} << 0x88FF;
+        QTest::newRow("start-up code above 0xFFFF")
+            << "fail ClientInit 0x10000\n" + one << 0xFFFF << QStringList() << 0;
+        QTest::newRow("open code above 0xFFFF")
+            << "fail NWCCOpenConnByRef 0x12345\n" + one << 0xFFFF << QStringList() << 0;
+        QTest::newRow("scan code above 0xFFFF")
+            << "fail ScanConnRefs 0x10000 3\n" + one << 0 << QStringList{"ALPHA"} << 0x10000;
+        QTest::newRow("name code above 0xFFFF")
+            << QByteArray("conn 0xA101 fails 0x10001\n") << 0 << QStringList() << 0x88FF;
     }
 
     // Start-up and the scan on a client that answers badly: only documented outcomes.

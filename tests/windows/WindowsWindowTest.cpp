@@ -60,8 +60,9 @@ private slots:
         QCOMPARE(w.Title(), QStringLiteral("Server Utilization\nBRAVO-FS2"));
         const QStringList log = run.Log();
         QCOMPARE(log.mid(log.size() - 2),
-                 QStringList({"CloseConn 0000C002 -> 00000000",
-                              "NWCCOpenConnByRef 0000A103 00000001 00000000 -> 00000000 handle=0000C003"}));
+                 QStringList(
+                     {"CloseConn 0000C002 -> 00000000",
+                      "NWCCOpenConnByRef 0000A103 00000001 00000000 -> 00000000 handle=0000C003"}));
         QCOMPARE(watcher.boxes().size(), std::size_t(0));
     }
 };

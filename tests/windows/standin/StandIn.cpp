@@ -1,10 +1,12 @@
 #include "StandIn.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -32,7 +34,7 @@ constexpr std::size_t HitsOffset = 160;
 
 enum Op { ClientInit, PrimaryRef, Scan, RefInfo, Open, Close, ServerInfo, CacheInfo, OpCount };
 constexpr std::array<const char*, OpCount> OpNames{
-    "ClientInit",         "GetPrimaryConnRef", "ScanConnRefs",        "GetConnRefInfo",
+    "ClientInit",        "GetPrimaryConnRef", "ScanConnRefs",        "GetConnRefInfo",
     "NWCCOpenConnByRef", "CloseConn",         "GetServerInfoRecord", "GetCacheInfoRecord"};
 
 struct Connection {
