@@ -29,6 +29,16 @@ public:
 
 constexpr ConnRef Alpha = 0xA101;
 constexpr ConnRef Beta = 0xA102;
+const std::initializer_list<const wchar_t*> AllStandIns = {L"calwin32.dll", L"clxwin32.dll",
+                                                           L"gapcal32.dll", L"gapclx32.dll"};
+
+bool AnyLoaded(std::initializer_list<const wchar_t*> libraries) {
+    for (const wchar_t* library : libraries)
+        if (GetModuleHandleW(library) != nullptr)
+            return true;
+    return false;
+}
+
 const QByteArray TwoServers = "primary 0xA101\n"
                               "conn 0xA101 name ALPHA\n"
                               "conn 0xA102 name BETA\n"
@@ -98,6 +108,15 @@ private slots:
                  }));
     }
 
+    // Loaded once by the client, held while it lives, released with it.
+    void librariesLiveWithTheClient() {
+        {
+            const WindowsClient client;
+            QVERIFY(AnyLoaded({L"calwin32.dll"}) && AnyLoaded({L"clxwin32.dll"}));
+        }
+        QVERIFY(!AnyLoaded(AllStandIns));
+    }
+
     // The calls start-up makes, as the real client sees them.
     void startUpAsTheLibrariesSeeIt() {
         const StandInRun run("primary 0xA101\n"
@@ -161,6 +180,7 @@ private slots:
         WindowsClient client(reinterpret_cast<const wchar_t*>(cal.utf16()),
                              reinterpret_cast<const wchar_t*>(clx.utf16()));
         QCOMPARE(client.LoadResult(), code);
+        QVERIFY2(!AnyLoaded(AllStandIns), "a client that serves nothing holds no library");
 
         ConnRef ref = 0;
         ScanIterator iterator = 0;
