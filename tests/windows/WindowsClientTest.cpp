@@ -218,10 +218,11 @@ private slots:
         QTest::newRow("buffer filled to the end")
             << QByteArray("conn 0xA101 fill 0x41\n") << 0
             << QStringList{QString(MaxNameLength, 'A')} << 0x88FF;
+        // Beyond 16 bits a code keeps its low 16 bits, or reads FFFF when those are 0.
         QTest::newRow("start-up code above 0xFFFF")
             << "fail ClientInit 0x10000\n" + one << 0xFFFF << QStringList() << 0;
         QTest::newRow("open code above 0xFFFF")
-            << "fail NWCCOpenConnByRef 0x12345\n" + one << 0xFFFF << QStringList() << 0;
+            << "fail NWCCOpenConnByRef 0x12345\n" + one << 0x2345 << QStringList() << 0;
         QTest::newRow("scan code above 0xFFFF")
             << "fail ScanConnRefs 0x10000 3\n" + one << 0 << QStringList{"ALPHA"} << 0x10000;
         QTest::newRow("name code above 0xFFFF")
