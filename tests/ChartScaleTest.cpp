@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ struct TickCase {
     std::vector<double> expected;
     int decimals;
 };
+
+// Test lists name a case by its description, not by its bytes.
+void PrintTo(const TickCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 std::vector<double> Values(const Ticks& ticks) {
     std::vector<double> out;
