@@ -73,7 +73,6 @@ private slots:
 
     void flatLineInTheMiddleWithOneLabel() {
         Shown s;
-        s.Fill(ChartSeries::Peaks, {7, 7});
         for (int i = 0; i < WindowPoints; ++i) {
             s.chart.SetPoint(ChartSeries::Peaks, i, 7);
             s.chart.SetPoint(ChartSeries::Glide, i, 7);
