@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Cost of one tick on a full window with both lines checked: the scroll, the
 // request, the gliding average and 362 point updates. Budget: 3 µs per tick.
 

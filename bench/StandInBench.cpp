@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Cost of one statistics request of the stand-in on this machine's real /proc:
 // the sampling makes one per second, so anything well below a millisecond is fine.
 #include "LocalMachineClient.h"

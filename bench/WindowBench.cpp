@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // One tick on the real window, offscreen at its design size: the sampling tick
 // with all of its point updates, the hand-over to the chart, the axis rescale
 // and one paint of the whole window into an image.

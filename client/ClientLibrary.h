@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The eight operations of the file-server client that this program calls.
 // Every backend (the real client where it exists, the stand-in elsewhere,

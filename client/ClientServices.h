@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // Starting the client and listing the servers this workstation is connected to.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // Where the connection scan puts what it finds: the window's list of servers.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The client's reply records: fixed-size byte buffers whose few fields this
 // program reads at fixed offsets, little-endian, whatever the host's order.

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The Server Stats authors
+# SPDX-License-Identifier: MIT
+
 # Cross-building for 32-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-i686-posix):
 # POSIX threads, as the prebuilt Qt for this target was built with them.
 set(CMAKE_SYSTEM_NAME Windows)

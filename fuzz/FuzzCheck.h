@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The fuzzers' assertion: a broken invariant must stop the run as a finding,
 // whatever NDEBUG says, so libFuzzer saves the input that broke it.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Client start-up, the connection scan and reading a connection's text items
 // against a client whose every answer comes from the input: any call may
 // fail with any code, names come with or without NUL, fill the whole buffer,

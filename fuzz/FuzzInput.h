@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // Answers that the fuzzed clients draw from the input. An exhausted input
 // yields 0 bytes, so every picker maps 0 to the plain, successful answer.

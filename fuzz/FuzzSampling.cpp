@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Drives a sampling state through ticks, resets, mode and check-box changes
 // and connection changes, with a view and a client whose every answer comes
 // from the input. After every operation it checks what must always hold (the

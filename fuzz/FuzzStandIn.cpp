@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // The stand-in client over a fake /proc tree written from the input: stat,
 // vmstat and the host name, well-formed or garbage, present or missing, vmstat
 // longer than the client's read buffer. Checks the handle table against a

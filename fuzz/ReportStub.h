@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The fuzz targets link this instead of report/: the boxes are counted, never
 // shown, so no widget and no QApplication is needed.

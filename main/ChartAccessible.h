@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // What a screen reader hears of the chart: its title as the name, and the lines'
 // newest values with the shown range as the description. The texts are built

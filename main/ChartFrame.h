@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // One frame of the chart apart from its two lines: where the title, the legend,
 // the axis labels and the plotting area go for a given size, texts and ranges,

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // Drawing a line of points that may lie far outside the widget: a zoom can put
 // them millions of pixels away, where the rasteriser's fixed-point coordinates

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The chart's arithmetic, free of any widget: round tick steps for a range of
 // values, and the mapping between values and pixels along one axis.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // Which ranges the chart's axes show: each follows the points until a zoom fixes
 // it, and the rules that turn a drag of the mouse into a zoom or its undoing.

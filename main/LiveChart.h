@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The live chart: two lines of 181 points over vertical axes that follow the
 // points, zoomed by dragging a rectangle with the left mouse button or with the

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The connection list: a group of radio buttons, one per connected server,
 // each carrying the connection's reference.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The one window: an Info page with the text of "Read.me", and a page with
 // the connection list, the statistics selector and the live chart.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // The program: one window that lists the servers this workstation is connected
 // to and charts the statistics of the one the user picks.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The sampling state: two fixed histories of the chosen statistic, the fill
 // position, the cache baselines and the connection that is sampled.

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The Server Stats authors
+# SPDX-License-Identifier: MIT
 """Measures one desktop program on an X display, for scripts/bench-desktop.
 
   desktop_probe.py measure --label L --match '--name REGEX' --seconds S --out FILE [...] -- CMD ARGS...

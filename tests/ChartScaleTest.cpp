@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // The chart's arithmetic without a window: round ticks over ranges from flat to
 // the whole 32-bit span, the mapping of values to pixels, and the zoom rules.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // The chart widget on its own: the pixels it paints, when it repaints, zooming
 // with the mouse and the keyboard, labels that fit, and what a screen reader hears.
 

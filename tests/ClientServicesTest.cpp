@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Client start-up, the connection scan and reading a connection's text items,
 // against a scripted client and a list that records what it is given.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Every client operation failing in turn on the real window: at start-up, while
 // servers are selected and while it ticks; each with a small code and with 0xFFFF,
 // at its first call of the phase and at a later one. For each: exactly the boxes

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // The main window against a scripted client, without a display: start-up, choosing
 // a server, switching the statistic, ticks, failures and exactly the boxes they
 // show, zooming with the mouse, and the Info page's text.

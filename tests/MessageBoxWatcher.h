@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // Closes the message boxes a test provokes, from a timer inside their modal
 // loops, and records what each box showed so the test can assert on it afterwards.

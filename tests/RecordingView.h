@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // A SampleView for tests: answers from plain fields, logs every SetPoint in order
 // and keeps the last value per point, like the chart would show it.

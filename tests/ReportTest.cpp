@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Message boxes, the result text, the application title and the application's error box.
 
 #include "Report.h"

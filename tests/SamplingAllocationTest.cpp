@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Proves that ticking never allocates: counts allocations while the sampling runs.
 
 #include "CountingAllocator.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // getData: what is asked of the client, the cache differences, and the suspension.
 
 #include "LastResult.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // The tick: slot choice, gliding average, and what the view is handed.
 
 #include "LastResult.h"

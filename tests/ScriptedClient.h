@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // A client whose every answer a test sets up beforehand, and which logs
 // every call with its arguments so that a test can assert exactly what was asked.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Weeks of sampling in one run: two million ticks (23 days at one a second;
 // fewer under the sanitizers, see CMakeLists.txt)
 // across statistic switches, check-box changes, failed requests and the resets

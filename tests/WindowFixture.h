@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // What the window tests share: the window's named parts, the running of a test
 // class under the program's own application object, and a private current directory.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // Tens of thousands of ticks on the real window at its design size, each one painted:
 // values that keep both axes moving, statistic and server switches, failed requests
 // and now and then a failed open. Each line keeps exactly its 181 points, and memory

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Server Stats authors
+# SPDX-License-Identifier: MIT
 # Checks an installed monitor in a throw-away root: exactly the expected files under
 # the prefix and nothing elsewhere, a valid desktop entry whose program and icon are
 # the installed ones, and a program that starts and runs.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The stand-in client used wherever the real file-server client is absent:
 // it serves one connection, this machine, and reports its real CPU

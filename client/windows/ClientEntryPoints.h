@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // How the real client's two libraries are called: which library and ordinal
 // serves each operation, and the signature of each entry point. Every argument

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The real client on 32-bit Windows: calwin32.dll and clxwin32.dll, loaded once
 // with the system's library search and called by ordinal. Both stay loaded for

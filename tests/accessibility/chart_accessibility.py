@@ -1,4 +1,6 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: 2026 The Server Stats authors
+# SPDX-License-Identifier: MIT
 """What a screen reader finds of the running monitor: the chart by its role, named
 by its title, described by the newest values of both lines and the shown range.
 Run inside a D-Bus session on an X display (see run-check)."""

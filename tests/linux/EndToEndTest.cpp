@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // The real program on this machine: it starts and keeps running without a display,
 // and a window on this machine's client charts its real CPU utilisation.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // One run of the stand-in client libraries: writes their script into a fresh
 // folder, names it in the variable that only the stand-ins read, and reads back

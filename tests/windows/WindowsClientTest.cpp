@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // The Windows backend under Wine, on the stand-in client libraries: loading,
 // ordinals, the calling convention and argument order of all eight entry
 // points, the codes for a missing library or entry point, and answers that

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // The window on the Windows backend under Wine: start-up without the client
 // libraries, and with the stand-ins serving three connections, one unnamed.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // calwin32.dll of the stand-in client: start-up and the statistics requests,
 // exported by ordinal only (Calwin32.def), with the standard Windows convention.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 // clxwin32.dll of the stand-in client: connection references and handles,
 // exported by ordinal only (Clxwin32.def), with the standard Windows convention.
 

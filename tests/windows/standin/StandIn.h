@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 // The scripted client behind the two stand-in libraries. Both ordinal libraries
 // forward to this one library, so that a handle opened through clxwin32.dll is
