@@ -7,6 +7,7 @@
 // allocates nothing: it runs on every tick of a watched remote server.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -28,8 +29,20 @@ struct ExporterReading {
     bool hasUname = false;
 };
 
+/* The most CPUs a reply may list (CPU numbers 0 to 8191, Linux's highest configurable
+   count) and the most distinct modes (Linux has eight, the BSDs five). */
+constexpr std::size_t MaxExporterCpus = 8192;
+constexpr std::size_t MaxExporterModes = 16;
+
 /* Parses a reply. False when a line of a needed family is malformed or holds a value that
-   cannot be a counter (NaN, infinite, negative, beyond 2^64); lines of other families are
-   skipped unread. A family that is simply absent is not an error here: the caller decides
-   which ones it needs, so `reading`'s has* flags say what was found. */
+   cannot be a counter (NaN, infinite, negative, beyond 2^64, a fraction of a fault); lines of
+   other families are skipped unread. A family that is simply absent is not an error here:
+   the caller decides which ones it needs, so `reading`'s has* flags say what was found.
+   Also false, so that nothing is ever counted twice or half-read:
+   - a series that comes twice (the same CPU and mode, a second page-fault or uname line);
+   - a CPU label that is not a plain number below MaxExporterCpus, or more than
+     MaxExporterModes distinct modes (any mode name counts; all but idle and iowait are busy);
+   - a label given twice in one series, a uname line without a nodename;
+   - a sum of CPU time beyond 2^64 microseconds, or more major faults than faults.
+   hasVmstat needs both fault counters. CPUs missing from the numbering are no error. */
 [[nodiscard]] bool ParseExporterText(std::string_view text, ExporterReading& reading);
