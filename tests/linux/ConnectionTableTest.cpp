@@ -1,0 +1,232 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
+// The connection table on files written in a scratch folder: where it lives,
+// which lines are usable, and how the others are reported.
+
+#include "ConnectionTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/* Sets or unsets an environment variable for one scope. */
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        m_old ? ::setenv(m_name, m_old->c_str(), 1) : ::unsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+class ConnectionTableTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = testing::TempDir() + "serverstats-table-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+        m_table = m_dir + "/connections";
+        // A password file as it should be: the user's own, for nobody else.
+        write("secret", "s3cret:pass\n", 0600);
+    }
+    void TearDown() override {
+        std::system(("rm -rf '" + m_dir + "'").c_str());
+    }
+    void write(const std::string& name, const std::string& text, mode_t mode = 0644) {
+        const std::string path = m_dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << text;
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    }
+    /* Reads the table written from `text`; the messages land in m_errors. */
+    std::vector<ConnectionEntry> read(const std::string& text) {
+        write("connections", text);
+        return ReadConnectionTable(m_table, m_errors);
+    }
+
+    std::string m_dir;
+    std::string m_table;
+    std::ostringstream m_errors;
+};
+
+TEST_F(ConnectionTableTest, PathFollowsXdgThenHome) {
+    const ScopedEnv home("HOME", "/home/someone");
+    {
+        const ScopedEnv config("XDG_CONFIG_HOME", "/etc/xdg-user");
+        EXPECT_EQ(ConnectionTablePath(), "/etc/xdg-user/serverstats/connections");
+    }
+    {
+        const ScopedEnv config("XDG_CONFIG_HOME", "relative/config");
+        EXPECT_EQ(ConnectionTablePath(), "/home/someone/.config/serverstats/connections");
+    }
+    const ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+    EXPECT_EQ(ConnectionTablePath(), "/home/someone/.config/serverstats/connections");
+    const ScopedEnv noHome("HOME", nullptr);
+    const std::string path = ConnectionTablePath();
+    EXPECT_EQ(path.front(), '/'); // from the password database
+    EXPECT_NE(path.find("/.config/serverstats/connections"), std::string::npos);
+}
+
+TEST_F(ConnectionTableTest, NoFileOrAnEmptyOneIsAnEmptyTableSilently) {
+    EXPECT_TRUE(ReadConnectionTable(m_dir + "/missing", m_errors).empty());
+    EXPECT_TRUE(ReadConnectionTable(m_dir + "/secret/under-a-file", m_errors).empty());
+    EXPECT_TRUE(read("").empty());
+    EXPECT_TRUE(read("# only a comment\n\n   \t\n").empty());
+    EXPECT_EQ(m_errors.str(), "");
+}
+
+TEST_F(ConnectionTableTest, AnUnreadableTableIsReportedOnce) {
+    ASSERT_EQ(::mkfifo((m_dir + "/fifo").c_str(), 0600), 0);
+    // A folder, and a FIFO that nobody writes: neither may hang the start or count as a table.
+    for (const std::string& path : {m_dir, m_dir + "/fifo"}) {
+        m_errors.str("");
+        EXPECT_TRUE(ReadConnectionTable(path, m_errors).empty());
+        EXPECT_EQ(m_errors.str(), path + ": the connection table is not a plain file\n");
+    }
+    if (::geteuid() != 0) { // root reads whatever the mode says
+        write("connections", "http://fs1\n", 0);
+        m_errors.str("");
+        EXPECT_TRUE(ReadConnectionTable(m_table, m_errors).empty());
+        EXPECT_EQ(m_errors.str(),
+                  m_table + ": cannot read the connection table: Permission denied\n");
+    }
+}
+
+TEST_F(ConnectionTableTest, BadLinesAreReportedWithTheirNumberAndSkipped) {
+    const std::vector<ConnectionEntry> table = read("# servers\r\n"
+                                                    "http://fs1.example.org:9100\r\n"
+                                                    "\r\n"
+                                                    "ftp://fs2\n"
+                                                    "  https://fs3:9100/node  # the third\n"
+                                                    "http://fs4 colour=blue\n" +
+                                                    std::string(5000, 'x') +
+                                                    "\n"
+                                                    "http://[::1]:9100?x=1\n"
+                                                    "http://fs5/");
+    ASSERT_EQ(table.size(), 4U);
+    EXPECT_EQ(table[0].url, "http://fs1.example.org:9100/metrics");
+    EXPECT_EQ(table[1].url, "https://fs3:9100/node");
+    EXPECT_EQ(table[2].url, "http://[::1]:9100/metrics?x=1");
+    EXPECT_EQ(table[3].url, "http://fs5/");
+    EXPECT_TRUE(table[0].user.empty() && table[0].password.empty() && table[0].caFile.empty());
+    EXPECT_EQ(m_errors.str(),
+              m_table + ":4: only http:// and https:// addresses are allowed; line skipped\n" +
+                  m_table +
+                  ":6: unknown field \"colour=blue\" (known: user=, password-file=, ca=); line "
+                  "skipped\n" +
+                  m_table + ":7: a line over 4096 bytes; line skipped\n");
+}
+
+TEST_F(ConnectionTableTest, TheTableHoldsAtMost256Servers) {
+    std::string text;
+    for (int i = 0; i < 258; ++i)
+        text += "http://fs" + std::to_string(i) + "\n";
+    EXPECT_EQ(read(text).size(), 256U);
+    EXPECT_EQ(m_errors.str(), m_table + ":257: more than 256 servers; line skipped\n" + m_table +
+                                  ":258: more than 256 servers; line skipped\n");
+}
+
+/* One line, and what it gives: the URL of its entry, or a part of its message. */
+struct Line {
+    std::string text;
+    std::string urlOrReason;
+    bool usable;
+};
+
+std::ostream& operator<<(std::ostream& out, const Line& line) {
+    return out << line.text;
+}
+
+class TableLine : public ConnectionTableTest, public testing::WithParamInterface<Line> {};
+
+TEST_P(TableLine, IsUsableOrRefused) {
+    const Line& line = GetParam();
+    const ScopedEnv home("HOME", m_dir.c_str());
+    write("group-readable", "pw\n", 0640);
+    write("world-writable", "pw\n", 0602);
+    write("two-lines", "pw\nmore\n", 0600);
+    write("ca.pem", "not checked here\n");
+    std::string text = line.text;
+    for (std::size_t at; (at = text.find("DIR")) != std::string::npos;)
+        text.replace(at, 3, m_dir);
+    const std::vector<ConnectionEntry> table = read(text + "\n");
+    if (line.usable) {
+        ASSERT_EQ(table.size(), 1U) << m_errors.str();
+        EXPECT_EQ(table[0].url, line.urlOrReason);
+        EXPECT_EQ(m_errors.str(), "");
+    } else {
+        EXPECT_TRUE(table.empty());
+        EXPECT_NE(m_errors.str().find(m_table + ":1: "), std::string::npos) << m_errors.str();
+        EXPECT_NE(m_errors.str().find(line.urlOrReason), std::string::npos) << m_errors.str();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, TableLine,
+    testing::Values(
+        Line{"HTTPS://fs1:9100/x", "HTTPS://fs1:9100/x", true},
+        Line{"https://fs1 user=monitor password-file=~/secret ca=DIR/ca.pem",
+             "https://fs1/metrics", true},
+        Line{"http://127.0.0.1:9100 user=m password-file=DIR/secret",
+             "http://127.0.0.1:9100/metrics", true},
+        Line{"http://127.9.9.9 user=m password-file=DIR/secret", "http://127.9.9.9/metrics", true},
+        Line{"http://LocalHost user=m password-file=DIR/secret", "http://LocalHost/metrics", true},
+        Line{"http://[::1] user=m password-file=DIR/secret", "http://[::1]/metrics", true},
+        Line{"http://fs1 user=m password-file=DIR/secret", "only over https://", false},
+        Line{"http://128.0.0.1 user=m password-file=DIR/secret", "only over https://", false},
+        Line{"http://[::2] user=m password-file=DIR/secret", "only over https://", false},
+        Line{"https://fs1 user=m", "go together", false},
+        Line{"https://fs1 password-file=DIR/secret", "go together", false},
+        Line{"https://fs1 user=m password-file=DIR/group-readable", "open to others", false},
+        Line{"https://fs1 user=m password-file=DIR/world-writable", "open to others", false},
+        Line{"https://fs1 user=m password-file=DIR/missing", "No such file", false},
+        Line{"https://fs1 user=m password-file=DIR", "not a plain file", false},
+        Line{"https://fs1 user=m password-file=DIR/two-lines", "password alone", false},
+        Line{"https://fs1 user=m password-file=secret", "must start with / or ~/", false},
+        Line{"https://fs1 user=a:b password-file=DIR/secret", "colon", false},
+        Line{"https://fs1 user=a user=b password-file=DIR/secret", "twice", false},
+        Line{"https://fs1 ca=", "needs a value", false},
+        Line{"https://fs1 ca=DIR/missing.pem", "certificate file", false},
+        Line{"http://fs1 ca=DIR/ca.pem", "https:// only", false},
+        Line{"http://monitor:pw@fs1", "no user or password in the address", false},
+        Line{"http://fs1/#frag", "fragment", false}, Line{"http://", "no host", false},
+        Line{"http://:9100", "no host", false}, Line{"http://fs 1", "unknown field", false},
+        Line{"http://f$s", "host name", false}, Line{"http://fs1:0", "port", false},
+        Line{"http://fs1:65536", "port", false}, Line{"http://fs1:", "port", false},
+        Line{"http://fs1:9a", "port", false}, Line{"http://[zz]:1", "IPv6", false},
+        Line{"file:///etc/passwd", "only http:// and https://", false}));
+
+TEST_F(ConnectionTableTest, ThePasswordFileHoldsThePasswordAlone) {
+    const std::vector<ConnectionEntry> table =
+        read("https://fs1 user=monitor password-file=" + m_dir + "/secret\n");
+    ASSERT_EQ(table.size(), 1U);
+    EXPECT_EQ(table[0].user, "monitor");
+    EXPECT_EQ(table[0].password, "s3cret:pass"); // one final newline dropped, a colon kept
+}
+
+TEST_F(ConnectionTableTest, APasswordFileOfAnotherUserIsRefused) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file away needs root";
+    ASSERT_EQ(::chown((m_dir + "/secret").c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(read("https://fs1 user=m password-file=" + m_dir + "/secret\n").empty());
+    EXPECT_NE(m_errors.str().find("does not belong to you"), std::string::npos);
+}
+
+} // namespace
