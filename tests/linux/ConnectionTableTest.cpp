@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -48,7 +49,7 @@ protected:
         write("secret", "s3cret:pass\n", 0600);
     }
     void TearDown() override {
-        std::system(("rm -rf '" + m_dir + "'").c_str());
+        std::filesystem::remove_all(m_dir);
     }
     void write(const std::string& name, const std::string& text, mode_t mode = 0644) {
         const std::string path = m_dir + "/" + name;
