@@ -246,7 +246,8 @@ bool ReadCounterLine(string_view rest, std::uint64_t& counter, bool& seen) {
 /* Unescapes a label value into `out`, NUL-terminated; a longer one is cut between characters. */
 void CopyName(string_view raw, std::array<char, 256>& out) {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < raw.size() && n + 1 < out.size(); ++i) {
+    std::size_t i = 0;
+    for (; i < raw.size() && n + 1 < out.size(); ++i) {
         char c = raw[i];
         if (c == '\\') {
             c = raw[++i]; // a well-formed escape: TakeQuoted checked it
@@ -255,7 +256,7 @@ void CopyName(string_view raw, std::array<char, 256>& out) {
         }
         out[n++] = c;
     }
-    const bool cut = n + 1 == out.size();
+    const bool cut = i < raw.size();
     // Where the name was cut, a UTF-8 sequence left incomplete is dropped whole.
     if (cut) {
         std::size_t start = n;

@@ -153,7 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
                  LongName.substr(0, 255), false, false, true},
         Accepted{"a cut never leaves half a character",
                  "node_uname_info{nodename=\"" + CutUtf8 + "\"} 1\n", 0, 0, 0, 0,
-                 CutUtf8.substr(0, 254), false, false, true}));
+                 CutUtf8.substr(0, 254), false, false, true},
+        Accepted{"a name of 255 bytes is not cut, whatever its last byte",
+                 "node_uname_info{nodename=\"" + CutUtf8.substr(0, 255) + "\"} 1\n", 0, 0, 0, 0,
+                 CutUtf8.substr(0, 255), false, false, true}));
 
 /* A reply that must be refused as a bad answer. */
 struct Refused {
