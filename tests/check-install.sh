@@ -3,14 +3,18 @@
 # SPDX-License-Identifier: MIT
 # Checks an installed monitor in a throw-away root: exactly the expected files under
 # the prefix and nothing elsewhere, a valid desktop entry whose program and icon are
-# the installed ones, and a program that starts and runs.
+# the installed ones and that starts it beside its own Read.me, a clean manual page,
+# and a program that starts and runs, or says in one line that it has no display.
 #   check-install.sh tree <build dir>            cmake --install with DESTDIR and another prefix
 #   check-install.sh deb <package.deb> <version> dpkg -x of the package, and its control fields
-# Exits 77 (skipped) after all other checks when desktop-file-validate is missing.
+# Exits 77 (skipped) after all other checks when desktop-file-validate or the tools for
+# a virtual display (Xvfb, xdotool, xprop, xwd, ImageMagick's convert) are missing.
 set -euo pipefail
 
+source=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+xvfb=""
+trap '[ -z "$xvfb" ] || kill "$xvfb"; rm -rf "$work"' EXIT
 root=$work/root
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -48,7 +52,7 @@ icons=share/icons/hicolor
 expected=(bin/ServerStats share/applications/ServerStats.desktop
           share/doc/serverstats/Read.me share/doc/serverstats/changelog.gz
           share/doc/serverstats/copyright share/man/man1/ServerStats.1.gz
-          share/lintian/overrides/serverstats
+          share/lintian/overrides/serverstats share/serverstats/Read.me
           "$icons/scalable/apps/ServerStats.svg")
 for size in 16 32 48 64 128 256; do expected+=("$icons/${size}x${size}/apps/ServerStats.png"); done
 diff -u <(printf "${prefix#/}/%s\n" "${expected[@]}" | sort) \
@@ -61,6 +65,19 @@ value() { sed -n "s/^$1=//p" "$entry"; }
 [ -x "$top/bin/ServerStats" ] || fail "the program is not executable"
 [ "$(value Icon)" = ServerStats ] || fail "the entry shows the icon '$(value Icon)'"
 [ -n "$(value Name)" ] && [ -n "$(value Comment)" ] || fail "the entry has no Name or no Comment"
+# A menu starts the program beside its own text, which the Info page shows.
+[ "$(value Path)" = "$prefix/share/serverstats" ] || fail "the entry starts in '$(value Path)'"
+cmp -s "$source/Read.me" "$top/share/serverstats/Read.me" || fail "the installed Read.me is not the program's"
+
+warnings=$(gzip -dc "$top/share/man/man1/ServerStats.1.gz" | groff -man -ww -z 2>&1) || fail "groff failed: $warnings"
+[ -z "$warnings" ] || fail "the manual page has warnings: $warnings"
+
+# Without a display: one line naming the command for a virtual one, status 1, no abort.
+status=0
+said=$(cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$top/bin/ServerStats" 2>&1) || status=$?
+[ "$status" -eq 1 ] || fail "without a display the program ended with status $status: $said"
+[ "$(wc -l <<<"$said")" -eq 1 ] && [[ "$said" == *"xvfb-run -a "*ServerStats ]] ||
+    fail "without a display the program said: $said"
 
 # Started in an empty folder, as from a menu in a new home: it must keep running,
 # without a Read.me, until stopped, and leave the folder as it found it.
@@ -69,6 +86,39 @@ status=0
 (cd "$work/cwd" && QT_QPA_PLATFORM=offscreen timeout 1 "$top/bin/ServerStats") || status=$?
 [ "$status" -eq 124 ] || fail "the installed program ended with status $status within a second"
 [ -z "$(ls -A "$work/cwd")" ] || fail "the program wrote into its working folder: $(ls -A "$work/cwd")"
+
+# On a virtual display, as a desktop shows it: the window carries its icon for taskbars
+# (_NET_WM_ICON), and started in the entry's Path= its Info page shows the text.
+missing=""
+for tool in Xvfb xdotool xprop xwd convert; do command -v "$tool" >/dev/null || missing+=" $tool"; done
+if [ -n "$missing" ]; then
+    echo "missing for a virtual display:$missing (Debian: xvfb xdotool x11-utils x11-apps imagemagick): window not checked"
+    exit 77
+fi
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$work/display")
+# Starts the installed program in folder $1 and prints the share of dark pixels in its
+# window; with $2, also the window's icon property into that file.
+ink() {
+    (cd "$1" && exec env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$top/bin/ServerStats" 2>/dev/null) &
+    local pid=$! window
+    window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" | head -n 1) ||
+        fail "no window of the installed program appeared"
+    sleep 0.5
+    [ -z "${2:-}" ] || xprop -id "$window" _NET_WM_ICON >"$2"
+    xwd -silent -id "$window" | convert xwd: -colorspace Gray -threshold 50% -format '%[fx:1-mean]' info:
+    kill "$pid"
+    wait "$pid" || true
+}
+empty=$(ink "$work/cwd")
+text=$(ink "$top/share/serverstats" "$work/icon")
+awk -v text="$text" -v empty="$empty" 'BEGIN { exit !(text > empty + 0.01) }' ||
+    fail "started in $prefix/share/serverstats, the Info page shows no text (ink $text, empty folder $empty)"
+for size in 16 32 48 64; do
+    grep -q "Icon ($size x $size)" "$work/icon" || fail "the window has no ${size}-pixel icon: $(head -c 200 "$work/icon")"
+done
 
 if ! command -v desktop-file-validate >/dev/null; then
     echo "desktop-file-validate is missing (Debian: desktop-file-utils): entry not validated"
