@@ -28,8 +28,11 @@ std::string XProblem(const DisplayEnvironment& environment) {
         return "DISPLAY is not set";
     static const std::regex local(R"((?:unix)?:(\d+)(?:\.\d+)?)");
     std::smatch number;
-    if (std::regex_match(environment.display, number, local) &&
-        !IsSocket(environment.x11SocketDir / ("X" + number[1].str())))
+    if (!std::regex_match(environment.display, number, local))
+        return {};
+    std::filesystem::path socket = environment.x11SocketDir / "X";
+    socket += number[1].str();
+    if (!IsSocket(socket))
         return "no X server listens on DISPLAY=" + environment.display;
     return {};
 }
