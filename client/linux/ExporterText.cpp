@@ -59,6 +59,16 @@ template <typename Accept> string_view Take(string_view& s, Accept accept) {
     return token;
 }
 
+/* The rest of the line after its metric name, when that name is exactly `name`. */
+std::optional<string_view> AfterName(string_view line, string_view name) {
+    if (line.substr(0, name.size()) != name)
+        return std::nullopt;
+    line.remove_prefix(name.size());
+    if (!line.empty() && (IsNameChar(line.front()) || line.front() == ':'))
+        return std::nullopt; // a longer name: another family
+    return line;
+}
+
 bool Eat(string_view& s, char c) {
     if (s.empty() || s.front() != c)
         return false;
@@ -312,16 +322,15 @@ bool ParseExporterText(std::string_view text, ExporterReading& reading) {
             continue;
         if (line.back() == '\r')
             line.remove_suffix(1);
-        const string_view name = Take(line, [](char c) { return IsNameChar(c) || c == ':'; });
         bool ok = true;
-        if (name == "node_cpu_seconds_total")
-            ok = ReadCpuLine(line, reading, seen);
-        else if (name == "node_vmstat_pgfault")
-            ok = ReadCounterLine(line, reading.pageFaults, seen.pageFaults);
-        else if (name == "node_vmstat_pgmajfault")
-            ok = ReadCounterLine(line, reading.majorPageFaults, seen.majorPageFaults);
-        else if (name == "node_uname_info")
-            ok = ReadUnameLine(line, reading, seen);
+        if (const std::optional<string_view> rest = AfterName(line, "node_cpu_seconds_total"))
+            ok = ReadCpuLine(*rest, reading, seen);
+        else if (const std::optional<string_view> rest = AfterName(line, "node_vmstat_pgfault"))
+            ok = ReadCounterLine(*rest, reading.pageFaults, seen.pageFaults);
+        else if (const std::optional<string_view> rest = AfterName(line, "node_vmstat_pgmajfault"))
+            ok = ReadCounterLine(*rest, reading.majorPageFaults, seen.majorPageFaults);
+        else if (const std::optional<string_view> rest = AfterName(line, "node_uname_info"))
+            ok = ReadUnameLine(*rest, reading, seen);
         if (!ok)
             return false;
     }
