@@ -26,5 +26,13 @@ struct ConnectionEntry {
 std::string ConnectionTablePath();
 
 /* Reads the table at `path`. A missing file gives an empty table, silently; an unreadable
-   one, and every unusable line, is reported once to `errors` as "path:line: reason". */
+   one (or a folder, or over 1 MiB) is reported once as "path: reason" and gives an empty
+   table; every unusable line is reported once to `errors` as "path:line: reason" and skipped.
+   A line is `URL [user=NAME password-file=PATH] [ca=PATH]`, with # comments after a blank:
+   - the URL is http:// or https:// with a host and maybe a port, query or path (none gives
+     /metrics), and without user or password in it;
+   - user= and password-file= come together, and only over https or to a loopback address;
+     the password file must be the user's own plain file, closed to group and others, and
+     hold the password alone on one line; ca= is for https only and must be readable;
+   - paths are absolute or start with ~/; at most 256 lines are used, of 4096 bytes each. */
 std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::ostream& errors);

@@ -295,7 +295,7 @@ bool ReadUnameLine(string_view rest, ExporterReading& reading, Seen& seen) {
         nodeName = raw;
         return true;
     });
-    // An information metric: its value is always 1 and means nothing, but must be one.
+    // An information metric: its value is always 1 and means nothing, but must be a number.
     if (!labelsOk || !nodeName || !TakeValue(rest))
         return false;
     CopyName(*nodeName, reading.nodeName);
