@@ -124,6 +124,7 @@ BENCHMARK(ChartTickWandering)->Arg(0)->Unit(benchmark::kMicrosecond);
 void ChartAlone(benchmark::State& state) {
     LiveChart chart;
     chart.resize(460, 250);
+    chart.SetLineLength(WindowPoints);
     chart.FillZeros();
     chart.show();
     QImage image(chart.size(), QImage::Format_ARGB32_Premultiplied);
@@ -133,7 +134,7 @@ void ChartAlone(benchmark::State& state) {
         for (int i = 0; i < WindowPoints; ++i) {
             step = (step * 37 + 11) % 101;
             level = std::clamp<std::int32_t>(level + std::int32_t(step % 13) - 6, 0, 100);
-            chart.SetPoint(ChartSeries::Peaks, i, level);
+            chart.SetPoint(ChartLine::Series1, i, level);
         }
         chart.render(&image);
         benchmark::DoNotOptimize(image.constBits());

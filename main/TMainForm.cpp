@@ -31,12 +31,18 @@ struct ModeTexts {
 constexpr ModeTexts UtilizationTexts{"Utilization (Peaks)", "Utilization (Gliding)"};
 constexpr ModeTexts CachingTexts{"Cache requests", "Cache hits"};
 
+// The peaks are the chart's first line and the gliding average (or cache hits) its second.
+ChartLine LineOf(ChartSeries series) {
+    return series == ChartSeries::Peaks ? ChartLine::Series1 : ChartLine::Series2;
+}
+
 } // namespace
 
 TMainForm::TMainForm(ClientLibrary& client, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TMainForm>()), m_client(client),
       m_sampling(*this, client), Timer1(this) {
     ui->setupUi(this);
+    ui->Chart1->SetLineLength(WindowPoints);
 
     ui->Splitter1->setStretchFactor(1, 1);
     ui->Splitter1->setSizes({ServerListWidth, width() - ServerListWidth});
@@ -201,5 +207,5 @@ bool TMainForm::GlideChecked() const {
 }
 
 void TMainForm::SetPoint(ChartSeries series, int index, std::int32_t value) {
-    ui->Chart1->SetPoint(series, index, value);
+    ui->Chart1->SetPoint(LineOf(series), index, value);
 }

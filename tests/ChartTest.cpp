@@ -16,18 +16,21 @@
 
 namespace {
 
+constexpr int LinePoints = 181;
+
 // A chart at a size like the window's, shown, with 181 zero points per line.
 struct Shown {
     LiveChart chart;
     Shown() {
         chart.resize(460, 250);
+        chart.SetLineLength(LinePoints);
         chart.FillZeros();
         chart.show();
     }
     bool Exposed() { return QTest::qWaitForWindowExposed(&chart); }
-    void Fill(ChartSeries series, std::initializer_list<std::int32_t> values, int from = 0) {
+    void Fill(ChartLine line, std::initializer_list<std::int32_t> values, int from = 0) {
         for (const std::int32_t v : values)
-            chart.SetPoint(series, from++, v);
+            chart.SetPoint(line, from++, v);
     }
     QColor Pixel(double x, double y) { return chart.grab().toImage().pixelColor(int(x), int(y)); }
     void Drag(QPoint from, QPoint to) {
@@ -55,9 +58,9 @@ private slots:
     void lineAtMaximumIsNotClipped() {
         Shown s;
         for (int i = 60; i <= 120; ++i)
-            s.chart.SetPoint(ChartSeries::Peaks, i, 100);
-        for (int i = 0; i < WindowPoints; ++i)
-            s.chart.SetPoint(ChartSeries::Glide, i, 50);
+            s.chart.SetPoint(ChartLine::Series1, i, 100);
+        for (int i = 0; i < LinePoints; ++i)
+            s.chart.SetPoint(ChartLine::Series2, i, 50);
         const QRect plot = s.chart.Frame().Plot();
         const FrameMaps& maps = s.chart.Frame().Maps();
         const QImage image = s.chart.grab().toImage();
@@ -76,9 +79,9 @@ private slots:
 
     void flatLineInTheMiddleWithOneLabel() {
         Shown s;
-        for (int i = 0; i < WindowPoints; ++i) {
-            s.chart.SetPoint(ChartSeries::Peaks, i, 7);
-            s.chart.SetPoint(ChartSeries::Glide, i, 7);
+        for (int i = 0; i < LinePoints; ++i) {
+            s.chart.SetPoint(ChartLine::Series1, i, 7);
+            s.chart.SetPoint(ChartLine::Series2, i, 7);
         }
         const ChartFrame& frame = s.chart.Frame();
         const double middle = frame.Plot().top() + (frame.Plot().height() - 1) / 2.0;
@@ -96,12 +99,12 @@ private slots:
         s.chart.installEventFilter(&counter);
         QCoreApplication::processEvents();
         counter.paints = 0;
-        for (int i = 0; i < WindowPoints; ++i)
-            s.chart.SetPoint(ChartSeries::Peaks, i, 0); // what it holds already
+        for (int i = 0; i < LinePoints; ++i)
+            s.chart.SetPoint(ChartLine::Series1, i, 0); // what it holds already
         QCoreApplication::processEvents();
         QCOMPARE(counter.paints, 0);
-        for (int i = 0; i < WindowPoints; ++i)
-            s.chart.SetPoint(ChartSeries::Glide, i, i);
+        for (int i = 0; i < LinePoints; ++i)
+            s.chart.SetPoint(ChartLine::Series2, i, i);
         QCoreApplication::processEvents();
         QCOMPARE(counter.paints, 1);
     }
@@ -123,7 +126,7 @@ private slots:
         QFETCH(bool, zoomedAfter);
         Shown s;
         QVERIFY(s.Exposed());
-        s.Fill(ChartSeries::Peaks, {0, 100, 50, 20, 80});
+        s.Fill(ChartLine::Series1, {0, 100, 50, 20, 80});
         const QRect plot = s.chart.Frame().Plot();
         if (zoomedBefore) {
             s.Drag(plot.topLeft() + QPoint(10, 10), plot.center());
@@ -147,7 +150,7 @@ private slots:
 
     void keyboardZoom() {
         Shown s;
-        s.Fill(ChartSeries::Peaks, {0, 100});
+        s.Fill(ChartLine::Series1, {0, 100});
         s.chart.setFocus();
         QTest::keyClick(&s.chart, Qt::Key_Plus);
         QVERIFY((s.chart.Ranges() == ShownRanges{{45, 135}, {25, 75}, {25, 75}}));
@@ -177,7 +180,7 @@ private slots:
         QFETCH(QSize, size);
         Shown s;
         s.chart.resize(size);
-        s.Fill(ChartSeries::Glide, {lo, hi});
+        s.Fill(ChartLine::Series2, {lo, hi});
         const ChartFrame& frame = s.chart.Frame();
         const QFontMetricsF metrics(ChartLook::TextFont());
         const AxisLabels& right = frame.RightLabels();
@@ -204,8 +207,8 @@ private slots:
         QCOMPARE(s.chart.TitleText(), QStringLiteral("Title goes here"));
         s.chart.SetTitleLines(QStringLiteral("Server Caching Stats"), QStringLiteral("R&D <b>2</b>"));
         s.chart.SetSeriesTitles(QStringLiteral("Cache requests"), QStringLiteral("Cache hits"));
-        s.Fill(ChartSeries::Peaks, {5, 37});
-        s.Fill(ChartSeries::Glide, {3, 12});
+        s.Fill(ChartLine::Series1, {5, 37});
+        s.Fill(ChartLine::Series2, {3, 12});
         s.chart.SetNewestIndex(1);
         QCOMPARE(s.chart.TitleText(), QStringLiteral("Server Caching Stats\nR&D <b>2</b>"));
 

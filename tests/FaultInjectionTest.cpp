@@ -182,9 +182,9 @@ struct Rig {
     } while (false)
 
 void CheckLines(Rig& rig) {
-    const QString peaks = LineMismatch(*rig.w().chart, ChartSeries::Peaks, rig.s().PeakHistory);
+    const QString peaks = LineMismatch(*rig.w().chart, ChartLine::Series1, rig.s().PeakHistory);
     QVERIFY2(peaks.isEmpty(), qPrintable(peaks));
-    const QString glide = LineMismatch(*rig.w().chart, ChartSeries::Glide, rig.s().GlideHistory);
+    const QString glide = LineMismatch(*rig.w().chart, ChartLine::Series2, rig.s().GlideHistory);
     QVERIFY2(glide.isEmpty(), qPrintable(glide));
 }
 

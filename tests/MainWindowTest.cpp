@@ -95,7 +95,7 @@ QString ChartTitle(const QString& statistic, const std::optional<QString>& serve
     return server ? statistic + u'\n' + *server : statistic;
 }
 
-std::array<std::int32_t, WindowPoints> ToArray(std::span<const std::int32_t, WindowPoints> points) {
+std::array<std::int32_t, WindowPoints> ToArray(std::span<const std::int32_t> points) {
     std::array<std::int32_t, WindowPoints> out{};
     std::copy(points.begin(), points.end(), out.begin());
     return out;
@@ -155,8 +155,8 @@ void CheckCaptions(WindowParts& w, const QString& peaks, const QString& glide,
                    const QString& line1 = {}, const QString& line2 = {}) {
     QCOMPARE(w.peaks->text(), peaks);
     QCOMPARE(w.glide->text(), glide);
-    QCOMPARE(w.chart->SeriesTitle(ChartSeries::Peaks), line1.isEmpty() ? peaks : line1);
-    QCOMPARE(w.chart->SeriesTitle(ChartSeries::Glide), line2.isEmpty() ? glide : line2);
+    QCOMPARE(w.chart->SeriesTitle(ChartLine::Series1), line1.isEmpty() ? peaks : line1);
+    QCOMPARE(w.chart->SeriesTitle(ChartLine::Series2), line2.isEmpty() ? glide : line2);
 }
 
 #define CHECK_CAPTIONS(w, ...)                                                                     \
@@ -227,8 +227,8 @@ private slots:
         QCOMPARE(buttons[1]->text(), QStringLiteral("R&&D <2>"));
 
         QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, QStringLiteral("ALPHA")));
-        VERIFY_LINE(w.chart, ChartSeries::Peaks, History{});
-        VERIFY_LINE(w.chart, ChartSeries::Glide, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series2, History{});
         CHECK_CAPTIONS(w, "Utilization (Peaks)", "Utilization (Gliding)");
         QVERIFY(w.peaks->isChecked() && w.glide->isChecked());
         QCOMPARE(rig.s().SampleCount, 0);
@@ -242,7 +242,7 @@ private slots:
         QCOMPARE(Log(rig.client, TwoServerStartUp.size()),
                  QStringList{QStringLiteral("ServerInfo(%1)").arg(FirstOpen)});
         QCOMPARE(rig.s().SampleCount, 1);
-        QCOMPARE(w.chart->Points(ChartSeries::Peaks)[0], 37);
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[0], 37);
     }
 
     void selectingServers() {
@@ -268,7 +268,7 @@ private slots:
         QCOMPARE(rig.client.openHandles,
                  std::set<ConnectionHandle>({PrimaryHandle, FirstOpen + 1}));
         QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, BetaName));
-        VERIFY_LINE(w.chart, ChartSeries::Peaks, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
 
         // Picking the entry already selected, by mouse or by index: no call, no reset.
         rig.TickUtilization(40);
@@ -277,13 +277,13 @@ private slots:
         w.servers->SetItemIndex(1);
         QCOMPARE(Log(rig.client, mark), QStringList{});
         QCOMPARE(rig.s().PeakHistory[1], 40);
-        QCOMPARE(w.chart->Points(ChartSeries::Peaks)[1], 40);
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[1], 40);
 
         w.servers->SetItemIndex(0);
         QCOMPARE(Log(rig.client, mark), QStringList({Close(FirstOpen + 1), Open(AlphaRef)}));
         QCOMPARE(rig.s().ConnHandle, FirstOpen + 2);
         QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, QStringLiteral("ALPHA")));
-        VERIFY_LINE(w.chart, ChartSeries::Peaks, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
         QCOMPARE(rig.Boxes(), QStringList{});
     }
 
@@ -340,14 +340,14 @@ private slots:
             rig.client.SetCacheCounters(1000 * i, 600 * i);
             rig.TickUtilization(30);
         }
-        QVERIFY(w.chart->Points(ChartSeries::Peaks)[2] > 0);
+        QVERIFY(w.chart->Points(ChartLine::Series1)[2] > 0);
 
         w.statistic->setCurrentIndex(to);
 
         QCOMPARE(w.Title(), ChartTitle(title, QStringLiteral("ALPHA")));
         CHECK_CAPTIONS(w, peaks, glide);
-        VERIFY_LINE(w.chart, ChartSeries::Peaks, History{});
-        VERIFY_LINE(w.chart, ChartSeries::Glide, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series2, History{});
         QCOMPARE(rig.s().PeakHistory, History{});
         QCOMPARE(rig.s().PrevRequests, 0u);
         QVERIFY(w.peaks->isChecked() && !w.glide->isChecked()); // the check boxes keep their state
@@ -365,41 +365,41 @@ private slots:
         const std::int32_t values[] = {10, 20, 30, 40, 100, 0, 7};
         for (std::int32_t v : values) {
             rig.TickUtilization(v);
-            VERIFY_LINE(w.chart, ChartSeries::Peaks, rig.s().PeakHistory);
-            VERIFY_LINE(w.chart, ChartSeries::Glide, rig.s().GlideHistory);
+            VERIFY_LINE(w.chart, ChartLine::Series1, rig.s().PeakHistory);
+            VERIFY_LINE(w.chart, ChartLine::Series2, rig.s().GlideHistory);
         }
-        QCOMPARE(w.chart->Points(ChartSeries::Peaks)[4], 100);
-        QCOMPARE(w.chart->Points(ChartSeries::Glide)[3], 25); // (10 + 20 + 30 + 40) / 4
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[4], 100);
+        QCOMPARE(w.chart->Points(ChartLine::Series2)[3], 25); // (10 + 20 + 30 + 40) / 4
 
         // An unchecked line freezes; the other goes on, and unfreezes in full.
         w.glide->setChecked(false);
-        const std::array<std::int32_t, WindowPoints> frozen = ToArray(w.chart->Points(ChartSeries::Glide));
+        const std::array<std::int32_t, WindowPoints> frozen = ToArray(w.chart->Points(ChartLine::Series2));
         rig.TickUtilization(90);
-        QCOMPARE(ToArray(w.chart->Points(ChartSeries::Glide)), frozen);
-        QCOMPARE(w.chart->Points(ChartSeries::Peaks)[7], 90);
+        QCOMPARE(ToArray(w.chart->Points(ChartLine::Series2)), frozen);
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[7], 90);
         QCOMPARE(rig.s().GlideHistory[7], (100 + 0 + 7 + 90) / 4);
         w.glide->setChecked(true);
         rig.TickUtilization(1);
-        VERIFY_LINE(w.chart, ChartSeries::Glide, rig.s().GlideHistory);
+        VERIFY_LINE(w.chart, ChartLine::Series2, rig.s().GlideHistory);
 
         // Fill the window and scroll it once; a reset then shows zeros, and the next
         // sample appears at the right end.
         while (rig.s().SampleCount < WindowPoints)
             rig.TickUtilization(rig.s().SampleCount % 100);
         rig.TickUtilization(55);
-        QCOMPARE(w.chart->Points(ChartSeries::Peaks)[180], 55);
-        QCOMPARE(w.chart->Points(ChartSeries::Peaks)[0], 20); // the first sample, 10, has scrolled out
-        VERIFY_LINE(w.chart, ChartSeries::Peaks, rig.s().PeakHistory);
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[180], 55);
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[0], 20); // the first sample, 10, has scrolled out
+        VERIFY_LINE(w.chart, ChartLine::Series1, rig.s().PeakHistory);
         rig.form->ResetChart(w.statistic);
-        VERIFY_LINE(w.chart, ChartSeries::Peaks, History{});
-        VERIFY_LINE(w.chart, ChartSeries::Glide, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series2, History{});
         QCOMPARE(rig.s().SampleCount, WindowPoints);
         rig.TickUtilization(77);
         History expected{};
         expected[180] = 77;
-        VERIFY_LINE(w.chart, ChartSeries::Peaks, expected);
+        VERIFY_LINE(w.chart, ChartLine::Series1, expected);
         expected[180] = 77 / 4;
-        VERIFY_LINE(w.chart, ChartSeries::Glide, expected);
+        VERIFY_LINE(w.chart, ChartLine::Series2, expected);
         QCOMPARE(rig.Boxes(), QStringList{});
     }
 
@@ -482,8 +482,8 @@ private slots:
 
         // A server that will not open is charted all the same, and the timer runs.
         CHECK_CAPTIONS(w, "Utilization (Peaks)", "Utilization (Gliding)");
-        VERIFY_LINE(w.chart, ChartSeries::Peaks, History{});
-        VERIFY_LINE(w.chart, ChartSeries::Glide, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series2, History{});
         QVERIFY(w.timer->isActive());
         QCOMPARE(rig.s().SampleCount, 0);
         w.timer->stop();
@@ -495,7 +495,7 @@ private slots:
         QCOMPARE(Log(rig.client, mark), QStringList{QStringLiteral("ServerInfo(999)")});
         QVERIFY(rig.s().Stopped);
         QCOMPARE(rig.s().SampleCount, 2);
-        VERIFY_LINE(w.chart, ChartSeries::Peaks, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
         mark = rig.client.calls.size();
         w.statistic->setCurrentIndex(1);
         rig.Tick();
@@ -583,8 +583,8 @@ private slots:
         for (std::int32_t v : {10, 20, 30})
             rig.TickUtilization(v);
         rig.w().pages->setCurrentWidget(rig.w().serverPage);
-        VERIFY_LINE(rig.w().chart, ChartSeries::Peaks, rig.s().PeakHistory);
-        VERIFY_LINE(rig.w().chart, ChartSeries::Glide, rig.s().GlideHistory);
+        VERIFY_LINE(rig.w().chart, ChartLine::Series1, rig.s().PeakHistory);
+        VERIFY_LINE(rig.w().chart, ChartLine::Series2, rig.s().GlideHistory);
         QVERIFY((rig.w().chart->Ranges().left == ValueRange{0, 30}));
     }
 

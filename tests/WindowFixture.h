@@ -57,8 +57,8 @@ private:
 };
 
 // A line that is not exactly 181 points with the given y values, described.
-inline QString LineMismatch(const LiveChart& chart, ChartSeries series, const History& expected) {
-    const char* name = series == ChartSeries::Peaks ? "Series1" : "Series2";
+inline QString LineMismatch(const LiveChart& chart, ChartLine series, const History& expected) {
+    const char* name = series == ChartLine::Series1 ? "Series1" : "Series2";
     if (chart.PointCount() != WindowPoints)
         return QStringLiteral("%1: %2 points").arg(QLatin1String(name)).arg(chart.PointCount());
     const auto points = chart.Points(series);

@@ -99,12 +99,12 @@ private:
 QString LineProblem(const LiveChart& chart, bool zeros) {
     if (chart.PointCount() != WindowPoints)
         return QStringLiteral("%1 points").arg(chart.PointCount());
-    for (const ChartSeries series : {ChartSeries::Peaks, ChartSeries::Glide}) {
+    for (const ChartLine series : {ChartLine::Series1, ChartLine::Series2}) {
         const auto points = chart.Points(series);
         const auto nonzero = std::find_if(points.begin(), points.end(), [](auto y) { return y != 0; });
         if (zeros && nonzero != points.end())
             return QStringLiteral("series %1 point %2 is %3")
-                .arg(int(series))
+                .arg(int(series) + 1)
                 .arg(nonzero - points.begin())
                 .arg(*nonzero);
     }

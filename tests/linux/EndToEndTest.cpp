@@ -66,7 +66,7 @@ private slots:
         QCOMPARE(sampling.SampleCount, 3);
         QVERIFY(!sampling.Stopped);
         QCOMPARE(w.chart->PointCount(), WindowPoints);
-        const auto points = w.chart->Points(ChartSeries::Peaks);
+        const auto points = w.chart->Points(ChartLine::Series1);
         for (std::size_t x = 0; x < 3; ++x) {
             QCOMPARE(points[x], sampling.PeakHistory[x]);
             QVERIFY2(points[x] > 0 && points[x] <= 100,

@@ -55,7 +55,7 @@ private slots:
 
         for (int tick = 0; tick < 3; ++tick)
             form.Timer1Timer(w.timer);
-        const auto points = w.chart->Points(ChartSeries::Peaks);
+        const auto points = w.chart->Points(ChartLine::Series1);
         QCOMPARE((std::vector<std::int32_t>(points.begin(), points.begin() + 4)),
                  (std::vector<std::int32_t>{12, 25, 43, 0}));
 

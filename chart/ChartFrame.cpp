@@ -34,12 +34,12 @@ double FormatLabels(AxisLabels& labels, const Ticks& ticks, const QFontMetricsF&
 
 namespace ChartLook {
 
-QColor LineColor(ChartSeries series) {
-    return series == ChartSeries::Peaks ? QColor(255, 0, 0) : QColor(0, 128, 0);
+QColor LineColor(ChartLine line) {
+    return line == ChartLine::Series1 ? QColor(255, 0, 0) : QColor(0, 128, 0);
 }
 
-QPen LinePen(ChartSeries series) {
-    QPen pen(LineColor(series), 1);
+QPen LinePen(ChartLine line) {
+    QPen pen(LineColor(line), 1);
     pen.setCosmetic(true);
     return pen;
 }
@@ -145,7 +145,7 @@ void ChartFrame::Paint(QPainter& painter, const QFont& font, const ChartTexts& t
     for (int i = 0; i < 2; ++i) {
         const double y = m_legend.top() + LegendPadding + i * m_lineHeight;
         const double x = m_legend.left() + LegendPadding;
-        painter.setPen(QPen(ChartLook::LineColor(i == 0 ? ChartSeries::Peaks : ChartSeries::Glide), 2));
+        painter.setPen(QPen(ChartLook::LineColor(i == 0 ? ChartLine::Series1 : ChartLine::Series2), 2));
         painter.drawLine(QPointF(x, y + m_lineHeight / 2), QPointF(x + SwatchLength, y + m_lineHeight / 2));
         painter.setPen(Qt::black);
         painter.drawText(QRectF(x + SwatchLength + LabelGap, y, 0, m_lineHeight),

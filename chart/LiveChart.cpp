@@ -17,10 +17,8 @@
 
 namespace {
 
-constexpr ValueRange IndexRange{0, WindowPoints - 1};
-
-std::size_t LineIndex(ChartSeries series) {
-    return series == ChartSeries::Peaks ? 0 : 1;
+std::size_t LineIndex(ChartLine line) {
+    return line == ChartLine::Series1 ? 0 : 1;
 }
 
 } // namespace
@@ -37,10 +35,18 @@ LiveChart::LiveChart(QWidget* parent)
     m_texts.series = {QStringLiteral("Packets Out"), QStringLiteral("Packets In")};
 }
 
-void LiveChart::SetPoint(ChartSeries series, int index, std::int32_t value) {
-    if (m_pointCount == 0 || index < 0 || index >= WindowPoints)
+void LiveChart::SetLineLength(int points) {
+    const auto length = std::size_t(std::max(points, 0));
+    for (auto& line : m_values)
+        line.assign(length, 0);
+    m_pixels.resize(length);
+    ClearPoints();
+}
+
+void LiveChart::SetPoint(ChartLine line, int index, std::int32_t value) {
+    if (m_pointCount == 0 || index < 0 || index >= m_pointCount)
         return;
-    std::int32_t& point = m_values[LineIndex(series)][std::size_t(index)];
+    std::int32_t& point = m_values[LineIndex(line)][std::size_t(index)];
     if (point == value)
         return;
     point = value;
@@ -54,8 +60,8 @@ void LiveChart::ClearPoints() {
 
 void LiveChart::FillZeros() {
     for (auto& line : m_values)
-        line.fill(0);
-    m_pointCount = WindowPoints;
+        std::fill(line.begin(), line.end(), 0);
+    m_pointCount = LineLength();
     changed();
 }
 
@@ -76,20 +82,20 @@ void LiveChart::SetRightAxisAutomatic() {
     changed();
 }
 
-std::span<const std::int32_t, WindowPoints> LiveChart::Points(ChartSeries series) const {
-    return m_values[LineIndex(series)];
+std::span<const std::int32_t> LiveChart::Points(ChartLine line) const {
+    return std::span(m_values[LineIndex(line)]).first(std::size_t(m_pointCount));
 }
 
 QString LiveChart::TitleText() const {
     return m_texts.titleLines == 2 ? m_texts.title[0] + u'\n' + m_texts.title[1] : m_texts.title[0];
 }
 
-QString LiveChart::SeriesTitle(ChartSeries series) const {
-    return m_texts.series[LineIndex(series)];
+QString LiveChart::SeriesTitle(ChartLine line) const {
+    return m_texts.series[LineIndex(line)];
 }
 
 ShownRanges LiveChart::Ranges() const {
-    return m_zoom.Resolve(dataRange(), IndexRange);
+    return m_zoom.Resolve(dataRange(), {0, double(std::max(LineLength() - 1, 0))});
 }
 
 const ChartFrame& LiveChart::Frame() {
@@ -106,10 +112,11 @@ QString LiveChart::AccessibleDescription() const {
     if (m_pointCount == 0)
         return tr("No points.");
     QString text;
-    for (const ChartSeries series : {ChartSeries::Peaks, ChartSeries::Glide}) {
-        const QString value = m_newest < 0 ? tr("no samples yet")
-                                           : QString::number(Points(series)[std::size_t(m_newest)]);
-        text += tr("%1: %2. ").arg(SeriesTitle(series), value);
+    for (const ChartLine line : {ChartLine::Series1, ChartLine::Series2}) {
+        const QString value = m_newest < 0 || m_newest >= m_pointCount
+                                  ? tr("no samples yet")
+                                  : QString::number(Points(line)[std::size_t(m_newest)]);
+        text += tr("%1: %2. ").arg(SeriesTitle(line), value);
     }
     const ValueRange shown = Ranges().right;
     return text + tr("Shown range %1 to %2.").arg(shown.lo).arg(shown.hi);
@@ -166,14 +173,14 @@ void LiveChart::drawLines(QPainter& painter) const {
     const FrameMaps& maps = m_frame.Maps();
     // Lines are not cut at the plotting area, only at the bevel.
     const QRectF bounds = contentsRect();
-    std::array<QPointF, WindowPoints> points;
-    for (const ChartSeries series : {ChartSeries::Glide, ChartSeries::Peaks}) {
-        const auto& values = m_values[LineIndex(series)];
+    std::vector<QPointF>& points = m_pixels;
+    for (const ChartLine line : {ChartLine::Series2, ChartLine::Series1}) {
+        const auto& values = m_values[LineIndex(line)];
         for (std::size_t x = 0; x < points.size(); ++x)
             // On pixel centres, so that a level stretch is one crisp row.
             points[x] = QPointF(std::round(maps.bottom.ToPixel(double(x))) + 0.5,
                                 std::round(maps.left.ToPixel(values[x])) + 0.5);
-        painter.setPen(m_pens[LineIndex(series)]);
+        painter.setPen(m_pens[LineIndex(line)]);
         DrawLineWithin(painter, points, bounds);
     }
 }

@@ -2,15 +2,13 @@
 // SPDX-License-Identifier: MIT
 
 #pragma once
-// The live chart: two lines of 181 points over vertical axes that follow the
-// points, zoomed by dragging a rectangle with the left mouse button or with the
+// The live chart: two lines of as many points as its user asks for, over
+// vertical axes that follow the points, zoomed by dragging a rectangle with the left mouse button or with the
 // keyboard. Setting a point only marks the chart for repainting; the parts that
 // rarely change are kept in a pixmap and drawn anew only when they do.
 
 #include "ChartFrame.h"
 #include "ChartZoom.h"
-#include "SampleView.h"
-#include "SamplingState.h"
 
 #include <QFrame>
 #include <QPixmap>
@@ -19,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 class QRubberBand;
 
@@ -27,12 +26,16 @@ class LiveChart : public QFrame {
 public:
     explicit LiveChart(QWidget* parent = nullptr);
 
-    /* Sets the y value of point `index` (0 to 180) of a line and marks the chart for
-       repainting if it changed. Ignored while the lines have no points. */
-    void SetPoint(ChartSeries series, int index, std::int32_t value);
+    /* How many points each line takes when filled, which the bottom axis spans; removes
+       the points there are. The only call that allocates. */
+    void SetLineLength(int points);
+    int LineLength() const { return int(m_values[0].size()); }
+    /* Sets the y value of point `index` (0 to LineLength() - 1) of a line and marks the
+       chart for repainting if it changed. Ignored while the lines have no points. */
+    void SetPoint(ChartLine line, int index, std::int32_t value);
     /* Removes every point of both lines. */
     void ClearPoints();
-    /* Gives both lines 181 points at y = 0. */
+    /* Gives both lines LineLength() points at y = 0. */
     void FillZeros();
     /* The blue title: one line, or two. Shown as it is, without markup. */
     void SetTitleLines(const QString& first, const std::optional<QString>& second);
@@ -43,12 +46,12 @@ public:
     /* Index of the newest sample, which a screen reader is told about; -1 for none. */
     void SetNewestIndex(int index) { m_newest = index; }
 
-    /* Points per line: 0 or 181. */
+    /* Points per line: 0 or LineLength(). */
     int PointCount() const { return m_pointCount; }
-    std::span<const std::int32_t, WindowPoints> Points(ChartSeries series) const;
+    std::span<const std::int32_t> Points(ChartLine line) const;
     /* The title's lines, joined by a line break. */
     QString TitleText() const;
-    QString SeriesTitle(ChartSeries series) const;
+    QString SeriesTitle(ChartLine line) const;
     /* What the axes show for the points as they are now. */
     ShownRanges Ranges() const;
     bool IsZoomed() const { return m_zoom.IsZoomed(); }
@@ -97,12 +100,14 @@ private:
     void changed();
     void textsChanged();
 
-    std::array<std::array<std::int32_t, WindowPoints>, 2> m_values{};
+    std::array<std::vector<std::int32_t>, 2> m_values;
     int m_pointCount = 0;
+    // Where the paint puts a line's pixels, sized with the lines.
+    mutable std::vector<QPointF> m_pixels;
     int m_newest = -1;
     // Made once: a pen shares its data, so drawing with these allocates nothing.
-    std::array<QPen, 2> m_pens{ChartLook::LinePen(ChartSeries::Peaks),
-                               ChartLook::LinePen(ChartSeries::Glide)};
+    std::array<QPen, 2> m_pens{ChartLook::LinePen(ChartLine::Series1),
+                               ChartLook::LinePen(ChartLine::Series2)};
     ChartTexts m_texts;
     int m_textsVersion = 0;
     int m_styleVersion = 0;

@@ -8,7 +8,6 @@
 
 #include "ChartScale.h"
 #include "ChartZoom.h"
-#include "SampleView.h"
 
 #include <QColor>
 #include <QFont>
@@ -21,16 +20,19 @@
 class QFontMetricsF;
 class QPainter;
 
+/* The chart's two lines, in the order of its legend. */
+enum class ChartLine { Series1, Series2 };
+
 /* The chart's fixed look. */
 namespace ChartLook {
-QColor LineColor(ChartSeries series);
+QColor LineColor(ChartLine line);
 QColor TitleColor();
 /* Title, legend and axis labels. */
 QFont TextFont();
 /* The pen of a line: one device pixel wide and drawn without antialiasing, which
    Qt does on its fast path (wider pens cost a hundred times as much on a jagged
    line, and antialiased short segments come out dotted). */
-QPen LinePen(ChartSeries series);
+QPen LinePen(ChartLine line);
 } // namespace ChartLook
 
 /* The texts a frame shows. */
