@@ -100,15 +100,21 @@ xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$work/display")
 # Starts the installed program in folder $1 and prints the share of dark pixels in its
-# window; with $2, also the window's icon property into that file.
+# window, once two looks agree (a busy machine paints late); with $2, also the window's
+# icon property into that file.
 ink() {
     (cd "$1" && exec env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$top/bin/ServerStats" 2>/dev/null) &
-    local pid=$! window
+    local pid=$! window share previous=-1
     window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" | head -n 1) ||
         fail "no window of the installed program appeared"
-    sleep 0.5
+    for _ in $(seq 30); do
+        sleep 0.3
+        share=$(xwd -silent -id "$window" | convert xwd: -colorspace Gray -threshold 50% -format '%[fx:1-mean]' info:)
+        awk -v a="$share" -v b="$previous" 'BEGIN { exit !(a - b < 0.001 && b - a < 0.001) }' && break
+        previous=$share
+    done
     [ -z "${2:-}" ] || xprop -id "$window" _NET_WM_ICON >"$2"
-    xwd -silent -id "$window" | convert xwd: -colorspace Gray -threshold 50% -format '%[fx:1-mean]' info:
+    echo "$share"
     kill "$pid"
     wait "$pid" || true
 }
