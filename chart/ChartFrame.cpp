@@ -58,7 +58,7 @@ QFont TextFont() {
 } // namespace ChartLook
 
 void ChartFrame::Layout(const QRect& inside, const QFont& font, const ChartTexts& texts,
-                        const ShownRanges& ranges, bool hasPoints, bool zoomed) {
+                        const ShownRanges& ranges, bool hasPoints, const ZoomedAxes& zoomed) {
     const QFontMetricsF metrics(font);
     m_lineHeight = metrics.height();
     const QRectF area = QRectF(inside).adjusted(Margin, Margin, -Margin, -Margin);
@@ -76,8 +76,8 @@ void ChartFrame::Layout(const QRect& inside, const QFont& font, const ChartTexts
     const double height = std::max(bottom - top, 1.0);
     const double rowSpacing = m_lineHeight + 4;
 
-    Ticks rightTicks = ChooseTicks(ranges.right, height, rowSpacing, zoomed);
-    m_leftTicks = ChooseTicks(ranges.left, height, rowSpacing, zoomed);
+    Ticks rightTicks = ChooseTicks(ranges.right, height, rowSpacing, zoomed.right);
+    m_leftTicks = ChooseTicks(ranges.left, height, rowSpacing, zoomed.left);
     if (!hasPoints) // nothing to label or to draw a grid for
         rightTicks.count = m_leftTicks.count = 0;
     const double rightWidth = FormatLabels(m_right, rightTicks, metrics);
@@ -90,7 +90,7 @@ void ChartFrame::Layout(const QRect& inside, const QFont& font, const ChartTexts
     // Index labels are spaced by their own width, which depends on the step chosen.
     double columnSpacing = metrics.horizontalAdvance(QStringLiteral("000")) + Gap;
     for (int pass = 0; pass < 2; ++pass) {
-        const double widest = FormatLabels(m_bottom, ChooseTicks(ranges.bottom, width, columnSpacing, zoomed), metrics);
+        const double widest = FormatLabels(m_bottom, ChooseTicks(ranges.bottom, width, columnSpacing, zoomed.bottom), metrics);
         if (widest + Gap <= columnSpacing)
             break;
         columnSpacing = widest + Gap;

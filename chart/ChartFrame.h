@@ -53,10 +53,10 @@ struct AxisLabels {
 class ChartFrame {
 public:
     /* Lays the frame out inside `inside` (the widget within its bevel) and formats
-       the labels; `zoomed` allows fractional steps. Costs strings: call it only when the
+       the labels; a zoomed axis may take fractional steps. Costs strings: call it only when the
        size, the texts or the ranges change. */
     void Layout(const QRect& inside, const QFont& font, const ChartTexts& texts,
-                const ShownRanges& ranges, bool hasPoints, bool zoomed);
+                const ShownRanges& ranges, bool hasPoints, const ZoomedAxes& zoomed);
     /* Paints title, legend, grid, axes and labels as laid out; `grid` is the grid's colour. */
     void Paint(QPainter& painter, const QFont& font, const ChartTexts& texts,
                const QColor& grid) const;

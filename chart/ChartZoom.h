@@ -27,6 +27,12 @@ struct ShownRanges {
     friend bool operator==(const ShownRanges&, const ShownRanges&) = default;
 };
 
+/* Which of the axes a zoom has fixed: those show fractional labels on a short span. */
+struct ZoomedAxes {
+    bool bottom = false, left = false, right = false;
+    friend bool operator==(const ZoomedAxes&, const ZoomedAxes&) = default;
+};
+
 /* A rectangle of the plotting area in pixels, left < right and top < bottom. */
 struct PixelRect {
     double left, top, right, bottom;
@@ -59,6 +65,9 @@ public:
 
     /* True from a zoom until it is undone. */
     bool IsZoomed() const { return m_left.has_value(); }
+    ZoomedAxes Zoomed() const {
+        return {m_bottom.has_value(), m_left.has_value(), m_right.has_value()};
+    }
 
 private:
     void fixAll(ValueRange bottom, ValueRange left, ValueRange right);

@@ -10,7 +10,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRubberBand>
-#include <QStyleOptionFocusRect>
 
 #include <algorithm>
 #include <cmath>
@@ -33,6 +32,8 @@ LiveChart::LiveChart(QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_texts.title[0] = QStringLiteral("Title goes here");
     m_texts.series = {QStringLiteral("Packets Out"), QStringLiteral("Packets In")};
+    setToolTip(tr("Drag right and down to zoom in; drag any other way to restore.\n"
+                  "Keyboard: + zooms in, - restores."));
 }
 
 void LiveChart::SetLineLength(int points) {
@@ -132,7 +133,7 @@ ValueRange LiveChart::dataRange() const {
 }
 
 void LiveChart::ensureLayout(const ShownRanges& ranges) {
-    const LayoutKey key{size(), ranges, m_pointCount > 0, m_zoom.IsZoomed(), m_textsVersion};
+    const LayoutKey key{size(), ranges, m_pointCount > 0, m_zoom.Zoomed(), m_textsVersion};
     if (m_layoutKey == key)
         return;
     m_frame.Layout(contentsRect(), ChartLook::TextFont(), m_texts, ranges, key.hasPoints, key.zoomed);
@@ -151,10 +152,13 @@ void LiveChart::ensurePixmap() {
     drawFrame(&painter);
     m_frame.Paint(painter, ChartLook::TextFont(), m_texts, palette().color(QPalette::Midlight));
     if (key.focused) {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = m_frame.Plot().adjusted(-2, -2, 2, 2);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+        // A dotted outline just inside the bevel: a style's focus frame may fill what it
+        // surrounds, and the plotting area stays unfilled.
+        QPen dotted(palette().color(QPalette::WindowText), 1, Qt::DotLine);
+        dotted.setCosmetic(true);
+        painter.setPen(dotted);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(contentsRect()).adjusted(1.5, 1.5, -1.5, -1.5));
     }
     m_pixmapKey = key;
 }
@@ -174,7 +178,8 @@ void LiveChart::drawLines(QPainter& painter) const {
     // Lines are not cut at the plotting area, only at the bevel.
     const QRectF bounds = contentsRect();
     std::vector<QPointF>& points = m_pixels;
-    for (const ChartLine line : {ChartLine::Series2, ChartLine::Series1}) {
+    // In the legend's order, so that where the lines meet the second shows on top.
+    for (const ChartLine line : {ChartLine::Series1, ChartLine::Series2}) {
         const auto& values = m_values[LineIndex(line)];
         for (std::size_t x = 0; x < points.size(); ++x)
             // On pixel centres, so that a level stretch is one crisp row.

@@ -81,7 +81,7 @@ private:
         QSize size;
         ShownRanges ranges;
         bool hasPoints = false;
-        bool zoomed = false;
+        ZoomedAxes zoomed;
         int textsVersion = 0;
         friend bool operator==(const LayoutKey&, const LayoutKey&) = default;
     };

@@ -89,7 +89,49 @@ private slots:
         QCOMPARE(frame.RightLabels().ticks.count, 1);
         QCOMPARE(frame.RightLabels().text[0], QStringLiteral("7"));
         QCOMPARE(frame.Maps().right.ToPixel(frame.RightLabels().ticks.At(0)), middle);
-        QCOMPARE(s.Pixel(frame.Plot().center().x(), middle), QColor(255, 0, 0));
+        // Where the lines coincide, Series2 was painted last.
+        QCOMPARE(s.Pixel(frame.Plot().center().x(), middle), QColor(0, 128, 0));
+    }
+
+    // Focus shows as an outline inside the bevel; the plotting area stays as it was.
+    void focusOutlineFillsNothing() {
+        Shown s;
+        s.Fill(ChartLine::Series1, {0, 100, 50});
+        QVERIFY(s.Exposed());
+        s.chart.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.chart));
+        s.chart.setFocus();
+        QVERIFY(s.chart.hasFocus());
+        const QImage focused = s.chart.grab().toImage();
+        s.chart.clearFocus();
+        const QImage before = s.chart.grab().toImage();
+        const QRect plot = s.chart.Frame().Plot();
+        QCOMPARE(focused.copy(plot), before.copy(plot));
+        const int row = s.chart.contentsRect().top() + 1;
+        int outline = 0;
+        for (int x = 0; x < focused.width(); ++x)
+            outline += focused.pixel(x, row) != before.pixel(x, row) ? 1 : 0;
+        QVERIFY(outline > plot.width() / 3);
+    }
+
+    // A reset puts the right axis back on whole numbers while the left stays zoomed.
+    void labelsAfterResetWhileZoomed() {
+        Shown s;
+        s.Fill(ChartLine::Series1, {0, 3});
+        const auto labels = [&s] {
+            const AxisLabels& right = s.chart.Frame().RightLabels();
+            QStringList out;
+            for (int i = 0; i < right.ticks.count; ++i)
+                out << right.text[std::size_t(i)];
+            return out.join(u' ');
+        };
+        QCOMPARE(labels(), QStringLiteral("0 1 2 3"));
+        s.chart.Frame(); // the zoom reads the frame's maps
+        QTest::keyClick(&s.chart, Qt::Key_Plus);
+        QVERIFY(labels().contains(u'.'));
+        s.chart.SetRightAxisAutomatic();
+        QVERIFY(s.chart.IsZoomed());
+        QCOMPARE(labels(), QStringLiteral("0 1 2 3"));
     }
 
     void repaintsOnlyWhatChanged() {
