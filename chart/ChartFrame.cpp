@@ -34,20 +34,6 @@ double FormatLabels(AxisLabels& labels, const Ticks& ticks, const QFontMetricsF&
 
 namespace ChartLook {
 
-QColor LineColor(ChartLine line) {
-    return line == ChartLine::Series1 ? QColor(255, 0, 0) : QColor(0, 128, 0);
-}
-
-QPen LinePen(ChartLine line) {
-    QPen pen(LineColor(line), 1);
-    pen.setCosmetic(true);
-    return pen;
-}
-
-QColor TitleColor() {
-    return QColor(0, 0, 255);
-}
-
 QFont TextFont() {
     // Arial where it exists; elsewhere the font configuration names its metric twin.
     QFont font(QStringLiteral("Arial"));
@@ -107,12 +93,12 @@ void ChartFrame::Layout(const QRect& inside, const QFont& font, const ChartTexts
 }
 
 void ChartFrame::Paint(QPainter& painter, const QFont& font, const ChartTexts& texts,
-                       const QColor& grid) const {
+                       const ChartColours& colours) const {
     painter.setFont(font);
     const QRectF plot(m_plot.left(), m_plot.top(), m_plot.width() - 1, m_plot.height() - 1);
     const QPointF half(0.5, 0.5); // 1-pixel lines on pixel centres
 
-    painter.setPen(QPen(grid, 1));
+    painter.setPen(QPen(colours.grid, 1));
     for (int i = 0; i < m_leftTicks.count; ++i) {
         const double y = std::round(m_maps.left.ToPixel(m_leftTicks.At(i)));
         painter.drawLine(QPointF(plot.left(), y) + half, QPointF(plot.right(), y) + half);
@@ -122,7 +108,7 @@ void ChartFrame::Paint(QPainter& painter, const QFont& font, const ChartTexts& t
         painter.drawLine(QPointF(x, plot.top()) + half, QPointF(x, plot.bottom()) + half);
     }
 
-    painter.setPen(QPen(Qt::black, 1));
+    painter.setPen(QPen(colours.text, 1));
     painter.drawRect(plot.translated(half));
     for (int i = 0; i < m_right.ticks.count; ++i) {
         const double y = std::round(m_maps.right.ToPixel(m_right.ticks.At(i)));
@@ -145,15 +131,15 @@ void ChartFrame::Paint(QPainter& painter, const QFont& font, const ChartTexts& t
     for (int i = 0; i < 2; ++i) {
         const double y = m_legend.top() + LegendPadding + i * m_lineHeight;
         const double x = m_legend.left() + LegendPadding;
-        painter.setPen(QPen(ChartLook::LineColor(i == 0 ? ChartLine::Series1 : ChartLine::Series2), 2));
+        painter.setPen(QPen(colours.lines[std::size_t(i)], 2));
         painter.drawLine(QPointF(x, y + m_lineHeight / 2), QPointF(x + SwatchLength, y + m_lineHeight / 2));
-        painter.setPen(Qt::black);
+        painter.setPen(colours.text);
         painter.drawText(QRectF(x + SwatchLength + LabelGap, y, 0, m_lineHeight),
                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                          texts.series[std::size_t(i)]);
     }
 
-    painter.setPen(ChartLook::TitleColor());
+    painter.setPen(colours.title);
     for (int i = 0; i < texts.titleLines; ++i) {
         const QRectF row(m_title.left(), m_title.top() + i * m_lineHeight, m_title.width(), m_lineHeight);
         painter.drawText(row, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,

@@ -6,6 +6,7 @@
 // the axis labels and the plotting area go for a given size, texts and ranges,
 // and the painting of those parts.
 
+#include "ChartColours.h"
 #include "ChartScale.h"
 #include "ChartZoom.h"
 
@@ -25,14 +26,8 @@ enum class ChartLine { Series1, Series2 };
 
 /* The chart's fixed look. */
 namespace ChartLook {
-QColor LineColor(ChartLine line);
-QColor TitleColor();
 /* Title, legend and axis labels. */
 QFont TextFont();
-/* The pen of a line: one device pixel wide and drawn without antialiasing, which
-   Qt does on its fast path (wider pens cost a hundred times as much on a jagged
-   line, and antialiased short segments come out dotted). */
-QPen LinePen(ChartLine line);
 } // namespace ChartLook
 
 /* The texts a frame shows. */
@@ -57,9 +52,9 @@ public:
        size, the texts or the ranges change. */
     void Layout(const QRect& inside, const QFont& font, const ChartTexts& texts,
                 const ShownRanges& ranges, bool hasPoints, const ZoomedAxes& zoomed);
-    /* Paints title, legend, grid, axes and labels as laid out; `grid` is the grid's colour. */
+    /* Paints title, legend, grid, axes and labels as laid out. */
     void Paint(QPainter& painter, const QFont& font, const ChartTexts& texts,
-               const QColor& grid) const;
+               const ChartColours& colours) const;
 
     /* The plotting area. */
     QRect Plot() const { return m_plot; }

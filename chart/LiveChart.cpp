@@ -32,6 +32,7 @@ LiveChart::LiveChart(QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_texts.title[0] = QStringLiteral("Title goes here");
     m_texts.series = {QStringLiteral("Packets Out"), QStringLiteral("Packets In")};
+    paletteChanged();
     setToolTip(tr("Drag right and down to zoom in; drag any other way to restore.\n"
                   "Keyboard: + zooms in, - restores."));
 }
@@ -147,14 +148,14 @@ void LiveChart::ensurePixmap() {
     // Drawn at the screen's density, so that it stays sharp on high-density screens.
     m_pixmap = QPixmap(size() * key.pixelRatio);
     m_pixmap.setDevicePixelRatio(key.pixelRatio);
-    m_pixmap.fill(palette().color(QPalette::Window));
+    m_pixmap.fill(m_colours.background);
     QPainter painter(&m_pixmap);
     drawFrame(&painter);
-    m_frame.Paint(painter, ChartLook::TextFont(), m_texts, palette().color(QPalette::Midlight));
+    m_frame.Paint(painter, ChartLook::TextFont(), m_texts, m_colours);
     if (key.focused) {
         // A dotted outline just inside the bevel: a style's focus frame may fill what it
         // surrounds, and the plotting area stays unfilled.
-        QPen dotted(palette().color(QPalette::WindowText), 1, Qt::DotLine);
+        QPen dotted(m_colours.text, 1, Qt::DotLine);
         dotted.setCosmetic(true);
         painter.setPen(dotted);
         painter.setBrush(Qt::NoBrush);
@@ -202,9 +203,24 @@ void LiveChart::textsChanged() {
     changed();
 }
 
+void LiveChart::paletteChanged() {
+    m_colours = ColoursFor(palette());
+    for (std::size_t i = 0; i < m_pens.size(); ++i) {
+        // One pixel wide and without antialiasing, which Qt draws on its fast path
+        // (wider pens cost a hundred times as much on a jagged line, and antialiased
+        // short segments come out dotted).
+        m_pens[i] = QPen(m_colours.lines[i], 1);
+        m_pens[i].setCosmetic(true);
+    }
+}
+
 void LiveChart::changeEvent(QEvent* event) {
     switch (event->type()) {
     case QEvent::PaletteChange:
+        paletteChanged();
+        ++m_styleVersion;
+        changed();
+        break;
     case QEvent::StyleChange:
     case QEvent::EnabledChange:
         ++m_styleVersion;

@@ -55,6 +55,8 @@ public:
     /* What the axes show for the points as they are now. */
     ShownRanges Ranges() const;
     bool IsZoomed() const { return m_zoom.IsZoomed(); }
+    /* The colours chosen for the current palette. */
+    const ChartColours& Colours() const { return m_colours; }
     /* The frame laid out for the current size, texts and ranges. */
     const ChartFrame& Frame();
 
@@ -99,15 +101,17 @@ private:
     void drawLines(QPainter& painter) const;
     void changed();
     void textsChanged();
+    void paletteChanged();
 
     std::array<std::vector<std::int32_t>, 2> m_values;
     int m_pointCount = 0;
     // Where the paint puts a line's pixels, sized with the lines.
     mutable std::vector<QPointF> m_pixels;
     int m_newest = -1;
-    // Made once: a pen shares its data, so drawing with these allocates nothing.
-    std::array<QPen, 2> m_pens{ChartLook::LinePen(ChartLine::Series1),
-                               ChartLook::LinePen(ChartLine::Series2)};
+    ChartColours m_colours;
+    // Made when the colours change: a pen shares its data, so drawing with these
+    // allocates nothing.
+    std::array<QPen, 2> m_pens;
     ChartTexts m_texts;
     int m_textsVersion = 0;
     int m_styleVersion = 0;

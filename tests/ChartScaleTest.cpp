@@ -4,6 +4,7 @@
 // The chart's arithmetic without a window: round ticks over ranges from flat to
 // the whole 32-bit span, the mapping of values to pixels, and the zoom rules.
 
+#include "ChartColours.h"
 #include "ChartScale.h"
 #include "ChartZoom.h"
 
@@ -176,3 +177,23 @@ TEST(Zoom, RefusesSpansTooFineToDraw) {
 }
 
 } // namespace
+
+TEST(ChartColours, ContrastAndLightening) {
+    const QColor black(0, 0, 0), white(255, 255, 255), dark(0x35, 0x35, 0x35);
+    EXPECT_DOUBLE_EQ(RelativeLuminance(black), 0);
+    EXPECT_DOUBLE_EQ(RelativeLuminance(white), 1);
+    EXPECT_DOUBLE_EQ(ContrastRatio(black, white), 21);
+    EXPECT_DOUBLE_EQ(ContrastRatio(white, black), 21);
+    // Figures that contrast checkers give.
+    EXPECT_NEAR(ContrastRatio(QColor(0, 128, 0), white), 5.14, 0.005);
+    EXPECT_NEAR(ContrastRatio(QColor(0x77, 0x77, 0x77), white), 4.48, 0.005);
+
+    // Already enough: untouched. Too dark: the least lightening that is enough, same hue.
+    EXPECT_EQ(LightenedFor(QColor(255, 0, 0), dark, 3), QColor(255, 0, 0));
+    const QColor green = LightenedFor(QColor(0, 128, 0), dark, 3);
+    EXPECT_GE(ContrastRatio(green, dark), 3);
+    EXPECT_LT(ContrastRatio(green.darker(105), dark), 3);
+    EXPECT_EQ(green.hue(), 120);
+    // Beyond reach (21:1 against mid grey): white, the most there is.
+    EXPECT_EQ(LightenedFor(QColor(0, 0, 255), QColor(128, 128, 128), 21), white);
+}

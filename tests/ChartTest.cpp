@@ -7,7 +7,10 @@
 #include "LiveChart.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QFontMetricsF>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTest>
 
 #include <cmath>
@@ -242,6 +245,55 @@ private slots:
                                    metrics.horizontalAdvance(bottom.text[std::size_t(i - 1)])) / 2;
             QVERIFY(apart > needed);
         }
+    }
+
+    // The colours a palette brings, by their contrast against the chart's background.
+    void coloursReadableInEveryPalette_data() {
+        QTest::addColumn<QPalette>("palette");
+        QTest::addColumn<bool>("design");
+        QTest::newRow("light") << QPalette(QColor(240, 240, 240)) << true;
+        std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+        QTest::newRow("Fusion") << fusion->standardPalette() << true;
+        QPalette dark(QColor(0x35, 0x35, 0x35));
+        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xec));
+        QTest::newRow("dark") << dark << false;
+        QTest::newRow("dark, Qt's own roles") << QPalette(Qt::gray, QColor(0x20, 0x20, 0x20)) << false;
+    }
+    void coloursReadableInEveryPalette() {
+        QFETCH(QPalette, palette);
+        QFETCH(bool, design);
+        Shown s;
+        s.chart.setPalette(palette); // a change while it runs
+        const ChartColours& c = s.chart.Colours();
+        const QColor back = palette.color(QPalette::Window);
+        QCOMPARE(c.background, back);
+        qInfo("text %.2f, title %.2f, Series1 %.2f, Series2 %.2f", ContrastRatio(c.text, back),
+              ContrastRatio(c.title, back), ContrastRatio(c.lines[0], back),
+              ContrastRatio(c.lines[1], back));
+        if (design) {
+            QCOMPARE(c.text, QColor(0, 0, 0));
+            QCOMPARE(c.title, QColor(0, 0, 255));
+            QCOMPARE(c.lines[0], QColor(255, 0, 0));
+            QCOMPARE(c.lines[1], QColor(0, 128, 0));
+        } else {
+            QVERIFY(ContrastRatio(c.text, back) >= 4.5);
+            QVERIFY(ContrastRatio(c.title, back) >= 4.5);
+            QVERIFY(ContrastRatio(c.lines[0], back) >= 3);
+            QVERIFY(ContrastRatio(c.lines[1], back) >= 3);
+            QCOMPARE(c.title.hue(), 240);
+            QCOMPARE(c.lines[0].hue(), 0);
+            QCOMPARE(c.lines[1].hue(), 120);
+            if (ContrastRatio(palette.color(QPalette::WindowText), back) >= 4.5)
+                QCOMPARE(c.text, palette.color(QPalette::WindowText));
+        }
+        // What is painted: the flat line (Series2 on top), the legend's swatch of Series1.
+        const QImage image = s.chart.grab().toImage();
+        const ChartFrame& frame = s.chart.Frame();
+        QCOMPARE(image.pixelColor(frame.Plot().center().x(), int(std::round(frame.Maps().left.ToPixel(0)))),
+                 c.lines[1]);
+        const QRectF legend = frame.LegendArea();
+        QCOMPARE(image.pixelColor(int(legend.left()) + 10, int(legend.top() + 4 + QFontMetricsF(ChartLook::TextFont()).height() / 2)),
+                 c.lines[0]);
     }
 
     void titleIsLiteralAndHeard() {
