@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cstring>
 #include <fcntl.h>
-#include <limits>
 #include <unistd.h>
 #include <utility>
 
@@ -132,7 +131,7 @@ ClientResult LocalMachineClient::GetServerInfoRecord(ConnectionHandle handle,
     const std::optional<CpuTimes> now = readCpuTimes();
     if (!now)
         return ProcUnreadable;
-    const std::int32_t percent = busyPercent(slot->since, *now);
+    const std::int32_t percent = BusyPercent(slot->since, *now);
     slot->since = *now;
     WriteField32(record, ServerInfoField::Utilization, std::uint32_t(percent));
     return 0;
@@ -199,14 +198,14 @@ std::optional<std::string_view> LocalMachineClient::readFile(const std::string& 
     return text;
 }
 
-std::optional<LocalMachineClient::CpuTimes> LocalMachineClient::readCpuTimes() {
+std::optional<CpuTimes> LocalMachineClient::readCpuTimes() {
     const std::optional<std::string_view> text = readFile(m_statPath);
     return text ? parseCpuLine(*text) : std::nullopt;
 }
 
 // The fields are user nice system idle iowait irq softirq steal guest guest_nice. Guest time is
 // already part of user and nice, so it is left out; kernels before 2.6 give only the first four.
-std::optional<LocalMachineClient::CpuTimes>
+std::optional<CpuTimes>
 LocalMachineClient::parseCpuLine(std::string_view stat) {
     constexpr int CountedFields = 8;
     constexpr int IdleField = 3;
@@ -229,21 +228,6 @@ LocalMachineClient::parseCpuLine(std::string_view stat) {
         return std::nullopt;
     times.busy = times.total - idle;
     return times;
-}
-
-// Counters that went backwards (a reset, or iowait, which the kernel does not keep monotonic)
-// are clamped so that the result is always 0..100.
-std::int32_t LocalMachineClient::busyPercent(const CpuTimes& before, const CpuTimes& after) {
-    if (after.total <= before.total)
-        return 0;
-    std::uint64_t total = after.total - before.total;
-    std::uint64_t busy = after.busy > before.busy ? std::min(after.busy - before.busy, total) : 0;
-    // Only garbage gives such intervals; halving keeps busy * 100 + total / 2 from overflowing.
-    while (total > std::numeric_limits<std::uint64_t>::max() / 101) {
-        total >>= 1;
-        busy >>= 1;
-    }
-    return std::int32_t((busy * 100 + total / 2) / total);
 }
 
 LocalMachineClient::HandleSlot* LocalMachineClient::openSlot(ConnectionHandle handle) {

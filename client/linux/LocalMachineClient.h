@@ -7,6 +7,7 @@
 // utilisation and page-fault counters read from /proc. Not thread-safe: all
 // calls come from the user-interface thread, as with the real client.
 
+#include "BusyShare.h"
 #include "ClientLibrary.h"
 
 #include <array>
@@ -47,11 +48,6 @@ public:
     ClientResult GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) override;
 
 private:
-    /* Cumulative CPU time in clock ticks: all of it, and the part not idle nor waiting for I/O. */
-    struct CpuTimes {
-        std::uint64_t total = 0;
-        std::uint64_t busy = 0;
-    };
     /* One entry of the handle table; its handle is its index + 1, so never 0, 999 or 0xFFFF. */
     struct HandleSlot {
         bool open = false;
@@ -66,8 +62,6 @@ private:
     std::optional<CpuTimes> readCpuTimes();
     /* The aggregate "cpu" line of a stat file's text; empty when missing or garbled. */
     static std::optional<CpuTimes> parseCpuLine(std::string_view stat);
-    /* Busy share of the interval between two readings in percent, 0 to 100. */
-    static std::int32_t busyPercent(const CpuTimes& before, const CpuTimes& after);
     /* The slot of an open handle, or null. */
     HandleSlot* openSlot(ConnectionHandle handle);
 

@@ -2,9 +2,10 @@
 // SPDX-License-Identifier: MIT
 
 #include "ClientLibrary.h"
-#include "LocalMachineClient.h"
+#include "ConnectionTable.h"
+#include "RoutingClient.h"
 
 ClientLibrary& PlatformClient() {
-    static LocalMachineClient client;
+    static RoutingClient client(ConnectionTablePath());
     return client;
 }
