@@ -3,7 +3,8 @@
 
 // One tick on the real window, offscreen at its design size: the sampling tick
 // with all of its point updates, the hand-over to the chart, the axis rescale
-// and one paint of the whole window into an image.
+// and one paint of the whole window into an image. Painted at the screen's
+// density: run it with QT_SCALE_FACTOR=2 to measure a high-density screen.
 
 #include "ClientLibrary.h"
 #include "ClientServices.h"
@@ -77,6 +78,14 @@ private:
     std::uint32_t m_hits = 1;
 };
 
+// An image like the window's backing store, at the screen's density.
+QImage ScreenImage(const QWidget& widget) {
+    const qreal ratio = widget.devicePixelRatioF();
+    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
 // What a tick paints: the whole window (as after an expose), or only the chart,
 // which is all that a tick marks for repainting.
 enum class Painted { Window, Chart };
@@ -93,7 +102,7 @@ void TickAndPaint(benchmark::State& state, Painted painted,
     QWidget* target = painted == Painted::Window
                           ? static_cast<QWidget*>(&form)
                           : form.findChild<QWidget*>(QStringLiteral("Chart1"));
-    QImage image(target->size(), QImage::Format_ARGB32_Premultiplied);
+    QImage image = ScreenImage(*target);
     for (int i = 0; i < 200; ++i) // fill the window so that every tick scrolls
         form.Timer1Timer(nullptr);
 
@@ -127,7 +136,7 @@ void ChartAlone(benchmark::State& state) {
     chart.SetLineLength(WindowPoints);
     chart.FillZeros();
     chart.show();
-    QImage image(chart.size(), QImage::Format_ARGB32_Premultiplied);
+    QImage image = ScreenImage(chart);
     std::int32_t level = 50;
     std::uint32_t step = 0;
     for (auto _ : state) {

@@ -178,16 +178,26 @@ void LiveChart::drawLines(QPainter& painter) const {
     const FrameMaps& maps = m_frame.Maps();
     // Lines are not cut at the plotting area, only at the bevel.
     const QRectF bounds = contentsRect();
+    // A line is one logical pixel wide: on a dense screen, as many one-pixel polylines as
+    // a logical pixel has device pixels, each one device pixel further right and down.
+    // That stays on Qt's fast path for thin pens, where one wide pen would not.
+    const double device = 1 / devicePixelRatioF();
+    const int copies = std::max(1, int(std::lround(devicePixelRatioF())));
     std::vector<QPointF>& points = m_pixels;
     // In the legend's order, so that where the lines meet the second shows on top.
     for (const ChartLine line : {ChartLine::Series1, ChartLine::Series2}) {
         const auto& values = m_values[LineIndex(line)];
         for (std::size_t x = 0; x < points.size(); ++x)
-            // On pixel centres, so that a level stretch is one crisp row.
-            points[x] = QPointF(std::round(maps.bottom.ToPixel(double(x))) + 0.5,
-                                std::round(maps.left.ToPixel(values[x])) + 0.5);
+            // On the centre of a logical pixel's first device pixel, so that a level
+            // stretch fills whole rows of the logical pixel.
+            points[x] = QPointF(std::round(maps.bottom.ToPixel(double(x))) + device / 2,
+                                std::round(maps.left.ToPixel(values[x])) + device / 2);
         painter.setPen(m_pens[LineIndex(line)]);
-        DrawLineWithin(painter, points, bounds);
+        for (int copy = 0; copy < copies; ++copy) {
+            painter.setTransform(QTransform::fromTranslate(copy * device, copy * device));
+            DrawLineWithin(painter, points, bounds);
+        }
+        painter.resetTransform();
     }
 }
 

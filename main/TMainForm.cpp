@@ -9,6 +9,7 @@
 #include "Report.h"
 #include "ui_MainForm.h"
 
+#include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
 #include <QWindow>
@@ -34,6 +35,11 @@ constexpr ModeTexts CachingTexts{"Cache requests", "Cache hits"};
 // The peaks are the chart's first line and the gliding average (or cache hits) its second.
 ChartLine LineOf(ChartSeries series) {
     return series == ChartSeries::Peaks ? ChartLine::Series1 : ChartLine::Series2;
+}
+
+// Under Wayland the compositor places windows; a program cannot, and is not to try.
+bool PlacedByCompositor() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 } // namespace
@@ -163,7 +169,7 @@ void TMainForm::PlaceEntriesInTabOrder() {
 
 void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!m_placed && isWindow()) {
+    if (!m_placed && isWindow() && !PlacedByCompositor()) {
         m_placed = true;
         CentreFrameOnScreen();
     }

@@ -46,7 +46,8 @@ public:
     SamplingState& Sampling() { return m_sampling; }
 
 protected:
-    /* The first time the window is shown, its frame is centred on the screen's free area. */
+    /* The first time the window is shown, its frame is centred on the screen's free area,
+       except under Wayland, where the compositor places it. */
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
 

@@ -137,6 +137,33 @@ private slots:
         QCOMPARE(labels(), QStringLiteral("0 1 2 3"));
     }
 
+    // One logical pixel wide at any density: across a level stretch and across a jump,
+    // in device pixels of what is painted. Runs once more under QT_SCALE_FACTOR=2.
+    void linesOneLogicalPixelWide() {
+        Shown s;
+        for (int i = 0; i < LinePoints; ++i)
+            s.chart.SetPoint(ChartLine::Series2, i, i < 90 ? 10 : 90);
+        s.chart.SetPoint(ChartLine::Series1, 0, 100); // keeps the range 0..100
+        const QImage image = s.chart.grab().toImage();
+        const double ratio = image.devicePixelRatio();
+        const ChartFrame& frame = s.chart.Frame();
+        const QColor green = s.chart.Colours().lines[1];
+        const int expected = std::max(1, int(std::lround(ratio)));
+        const auto run = [&](QPoint from, QPoint step) {
+            int longest = 0, length = 0;
+            for (QPoint p = from; image.rect().contains(p); p += step) {
+                length = image.pixelColor(p) == green ? length + 1 : 0;
+                longest = std::max(longest, length);
+            }
+            return longest;
+        };
+        // Down a column through the level stretch at 10, and along a row through the jump.
+        const int column = int(frame.Maps().bottom.ToPixel(45) * ratio);
+        QCOMPARE(run({column, 0}, {0, 1}), expected);
+        const int row = int(frame.Maps().left.ToPixel(50) * ratio);
+        QCOMPARE(run({0, row}, {1, 0}), expected);
+    }
+
     void repaintsOnlyWhatChanged() {
         Shown s;
         QVERIFY(s.Exposed());
