@@ -1,0 +1,110 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
+// The client of this platform: this machine first, then the table's servers in
+// order, each call reaching the backend that owns the reference or handle.
+
+#include "RoutingClient.h"
+#include "TestExporters.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr ExporterTiming FastTiming{std::chrono::milliseconds(1000), std::chrono::milliseconds(1000),
+                                    std::chrono::milliseconds(1000)};
+
+/* The references a scan finds, and the code that ends it. */
+std::vector<ConnRef> Scan(ClientLibrary& client, ClientResult& end) {
+    std::vector<ConnRef> refs;
+    ScanIterator iterator = 0;
+    ConnRef ref = 0;
+    while ((end = client.ScanConnRefs(iterator, ref)) == 0 && refs.size() < 10)
+        refs.push_back(ref);
+    return refs;
+}
+
+ClientResult Name(ClientLibrary& client, ConnRef ref, std::string& name) {
+    std::array<unsigned char, 255> buffer{};
+    const ClientResult result = client.GetConnRefInfo(ref, ConnInfoServerName, buffer.size(), buffer.data());
+    name = reinterpret_cast<const char*>(buffer.data());
+    return result;
+}
+
+TEST(RoutingClient, WithoutATableItIsTheStandIn) {
+    QTemporaryDir dir;
+    LocalMachineClient local;
+    for (const char* table : {"missing", "empty"}) {
+        SCOPED_TRACE(table);
+        const std::string path = dir.filePath(QLatin1String(table)).toStdString();
+        if (std::string(table) == "empty")
+            std::ofstream(path) << "# nothing yet\n\n";
+        std::ostringstream errors;
+        RoutingClient client(path, "/proc", FastTiming, errors);
+        ASSERT_EQ(client.ClientInit(nullptr, nullptr), 0u);
+        EXPECT_EQ(errors.str(), "");
+        ClientResult end = 0;
+        ClientResult localEnd = 0;
+        EXPECT_EQ(Scan(client, end), Scan(local, localEnd));
+        EXPECT_EQ(end, localEnd);
+        std::string name;
+        std::string localName;
+        EXPECT_EQ(Name(client, 2, name), Name(local, 2, localName));
+        ConnectionHandle handle = 999;
+        EXPECT_EQ(client.NWCCOpenConnByRef(1, OpenStateDefault, 0, handle), 0u);
+        EXPECT_EQ(handle, 1u);
+        EXPECT_EQ(client.CloseConn(ExporterClient::FirstHandle), LocalMachineClient::InvalidHandle);
+    }
+}
+
+TEST(RoutingClient, TheTableFollowsThisMachine) {
+    FakeExporter fake;
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("connections")).toStdString();
+    std::ofstream(path) << fake.Url() << "\nhttp://127.0.0.1:" << FreePort()
+                        << "\nftp://127.0.0.1/\n";
+    std::ostringstream errors;
+    RoutingClient client(path, "/proc", FastTiming, errors);
+    ASSERT_EQ(client.ClientInit(nullptr, nullptr), 0u);
+    EXPECT_NE(errors.str().find(path + ":3:"), std::string::npos) << errors.str();
+    // A second start reads nothing again.
+    ASSERT_EQ(client.ClientInit(nullptr, nullptr), 0u);
+
+    ClientResult end = 0;
+    EXPECT_EQ(Scan(client, end), (std::vector<ConnRef>{1, 2, 3}));
+    EXPECT_EQ(end, LocalMachineClient::NoMoreConnections);
+    std::string name;
+    EXPECT_EQ(Name(client, 1, name), 0u);
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(Name(client, 2, name), 0u);
+    EXPECT_EQ(name, "fake-exporter");
+    EXPECT_EQ(Name(client, 3, name), ExporterClient::NoAnswer);
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(Name(client, 4, name), LocalMachineClient::UnknownConnRef);
+    std::array<unsigned char, 8> other{};
+    EXPECT_EQ(client.GetConnRefInfo(2, 8, other.size(), other.data()), ExporterClient::UnknownInfoType);
+
+    ConnectionHandle local = 999;
+    ConnectionHandle remote = 999;
+    ASSERT_EQ(client.NWCCOpenConnByRef(1, OpenStateDefault, 0, local), 0u);
+    ASSERT_EQ(client.NWCCOpenConnByRef(2, OpenStateDefault, 0, remote), 0u);
+    EXPECT_TRUE(ExporterClient::OwnsHandle(remote));
+    ConnectionHandle dead = 999;
+    EXPECT_EQ(client.NWCCOpenConnByRef(3, OpenStateDefault, 0, dead), ExporterClient::NoAnswer);
+    EXPECT_EQ(dead, 999u);
+
+    ServerInfoRecord info;
+    CacheInfoRecord caching;
+    EXPECT_EQ(client.GetServerInfoRecord(remote, info), 0u);
+    EXPECT_EQ(client.GetCacheInfoRecord(local, caching), 0u);
+    EXPECT_EQ(client.CloseConn(remote), 0u);
+    EXPECT_EQ(client.GetServerInfoRecord(remote, info), ExporterClient::InvalidHandle);
+    EXPECT_EQ(client.GetServerInfoRecord(local, info), 0u);
+}
+
+} // namespace
