@@ -238,6 +238,8 @@ ExporterClient::ExporterClient(std::vector<ConnectionEntry> servers, ExporterTim
             curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
             curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
             curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+            // One request a second needs no multiplexing: plain HTTP/1.1, also over TLS.
+            curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
             curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
             curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
             curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
