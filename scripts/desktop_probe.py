@@ -357,6 +357,11 @@ def cmd_table(args):
             if start is not None:
                 checks.append(f"start-up {'met' if start <= 300 else 'MISSED'} ({start:.0f} ms)")
             print(f"- {o['label']}: " + "; ".join(checks or [o["note"] or "no figures"]))
+        by_label = {o["label"]: o for o in ours}
+        remote, local = by_label.get("ours, remote server page"), by_label.get("ours, server page")
+        if remote and local:
+            print(f"- one remote server ÷ the local server page, CPU: "
+                  f"{ratio(cpu_figure(remote), cpu_figure(local))} (target ≤ 1.5)")
 
 
 def main():
