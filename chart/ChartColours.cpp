@@ -22,7 +22,9 @@ double RelativeLuminance(const QColor& colour) {
 }
 
 double ContrastRatio(const QColor& a, const QColor& b) {
-    const auto [darker, lighter] = std::minmax(RelativeLuminance(a), RelativeLuminance(b));
+    // Named, because std::minmax returns references: to temporaries they would dangle.
+    const double first = RelativeLuminance(a), second = RelativeLuminance(b);
+    const auto [darker, lighter] = std::minmax(first, second);
     return (lighter + 0.05) / (darker + 0.05);
 }
 
