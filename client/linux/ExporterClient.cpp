@@ -361,27 +361,26 @@ ClientResult ExporterClient::Close(ConnectionHandle handle) {
     return 0;
 }
 
-ExporterClient::Server* ExporterClient::progressedServer(ConnectionHandle handle) {
+ExporterClient::Server* ExporterClient::readyServer(ConnectionHandle handle, ClientResult& result) {
+    result = InvalidHandle;
     if (!OwnsHandle(handle) || !m_slots[handle - FirstHandle].open)
         return nullptr;
     m_transfers->progress();
-    return m_transfers->servers[m_slots[handle - FirstHandle].server].get();
-}
-
-ClientResult ExporterClient::usable(const Server& server) const {
+    Server& server = *m_transfers->servers[m_slots[handle - FirstHandle].server];
     if (server.failure != 0)
-        return server.failure;
-    if (!server.newest || Clock::now() - server.newestAt > m_timing.stale)
-        return NoAnswer;
-    return 0;
+        result = server.failure;
+    else if (!server.newest || Clock::now() - server.newestAt > m_timing.stale)
+        result = NoAnswer;
+    else
+        result = 0;
+    return result == 0 ? &server : nullptr;
 }
 
 ClientResult ExporterClient::ServerInfo(ConnectionHandle handle, ServerInfoRecord& record) {
     record.fill(std::byte{0});
-    Server* server = progressedServer(handle);
+    ClientResult result = 0;
+    Server* server = readyServer(handle, result);
     if (server == nullptr)
-        return InvalidHandle;
-    if (const ClientResult result = usable(*server); result != 0)
         return result;
     const std::int32_t percent =
         server->previous ? BusyPercent(server->previous->cpu, server->newest->cpu) : 0;
@@ -392,10 +391,9 @@ ClientResult ExporterClient::ServerInfo(ConnectionHandle handle, ServerInfoRecor
 
 ClientResult ExporterClient::CacheInfo(ConnectionHandle handle, CacheInfoRecord& record) {
     record.fill(std::byte{0});
-    Server* server = progressedServer(handle);
+    ClientResult result = 0;
+    Server* server = readyServer(handle, result);
     if (server == nullptr)
-        return InvalidHandle;
-    if (const ClientResult result = usable(*server); result != 0)
         return result;
     // As the stand-in counts them: every fault a request, one that did not need the disk a hit.
     const Scrape& newest = *server->newest;

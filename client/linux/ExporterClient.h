@@ -84,10 +84,9 @@ private:
         std::size_t server = 0;
     };
 
-    /* The server of an open handle after the transfers have moved on, or null. */
-    Server* progressedServer(ConnectionHandle handle);
-    /* 0 when the server's newest scrape may be used; its code otherwise. */
-    ClientResult usable(const Server& server) const;
+    /* The server of an open handle after the transfers have moved on, when its newest scrape
+       may be used; otherwise null, with the code in `result`. */
+    Server* readyServer(ConnectionHandle handle, ClientResult& result);
 
     ExporterTiming m_timing;
     std::unique_ptr<Transfers> m_transfers;
