@@ -102,7 +102,7 @@ TEST_F(ConnectionTableTest, AnUnreadableTableIsReportedOnce) {
         EXPECT_EQ(m_errors.str(), path + ": the connection table is not a plain file\n");
     }
     if (::geteuid() != 0) { // root reads whatever the mode says
-        write("connections", "http://fs1\n", 0);
+        write("connections", "http://fs1.example.org\n", 0);
         m_errors.str("");
         EXPECT_TRUE(ReadConnectionTable(m_table, m_errors).empty());
         EXPECT_EQ(m_errors.str(),
@@ -114,18 +114,18 @@ TEST_F(ConnectionTableTest, BadLinesAreReportedWithTheirNumberAndSkipped) {
     const std::vector<ConnectionEntry> table = read("# servers\r\n"
                                                     "http://fs1.example.org:9100\r\n"
                                                     "\r\n"
-                                                    "ftp://fs2\n"
-                                                    "  https://fs3:9100/node  # the third\n"
-                                                    "http://fs4 colour=blue\n" +
+                                                    "ftp://fs2.example.org\n"
+                                                    "  https://fs3.example.org:9100/node  # the third\n"
+                                                    "http://fs4.example.org colour=blue\n" +
                                                     std::string(5000, 'x') +
                                                     "\n"
                                                     "http://[::1]:9100?x=1\n"
-                                                    "http://fs5/");
+                                                    "http://fs5.example.org/");
     ASSERT_EQ(table.size(), 4U);
     EXPECT_EQ(table[0].url, "http://fs1.example.org:9100/metrics");
-    EXPECT_EQ(table[1].url, "https://fs3:9100/node");
+    EXPECT_EQ(table[1].url, "https://fs3.example.org:9100/node");
     EXPECT_EQ(table[2].url, "http://[::1]:9100/metrics?x=1");
-    EXPECT_EQ(table[3].url, "http://fs5/");
+    EXPECT_EQ(table[3].url, "http://fs5.example.org/");
     EXPECT_TRUE(table[0].user.empty() && table[0].password.empty() && table[0].caFile.empty());
     EXPECT_EQ(m_errors.str(),
               m_table + ":4: only http:// and https:// addresses are allowed; line skipped\n" +
@@ -138,7 +138,7 @@ TEST_F(ConnectionTableTest, BadLinesAreReportedWithTheirNumberAndSkipped) {
 TEST_F(ConnectionTableTest, TheTableHoldsAtMost256Servers) {
     std::string text;
     for (int i = 0; i < 258; ++i)
-        text += "http://fs" + std::to_string(i) + "\n";
+        text += "http://fs" + std::to_string(i) + ".example.org\n";
     EXPECT_EQ(read(text).size(), 256U);
     EXPECT_EQ(m_errors.str(), m_table + ":257: more than 256 servers; line skipped\n" + m_table +
                                   ":258: more than 256 servers; line skipped\n");
@@ -182,41 +182,41 @@ TEST_P(TableLine, IsUsableOrRefused) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, TableLine,
     testing::Values(
-        Line{"HTTPS://fs1:9100/x", "HTTPS://fs1:9100/x", true},
-        Line{"https://fs1 user=monitor password-file=~/secret ca=DIR/ca.pem",
-             "https://fs1/metrics", true},
+        Line{"HTTPS://fs1.example.org:9100/x", "HTTPS://fs1.example.org:9100/x", true},
+        Line{"https://fs1.example.org user=monitor password-file=~/secret ca=DIR/ca.pem",
+             "https://fs1.example.org/metrics", true},
         Line{"http://127.0.0.1:9100 user=m password-file=DIR/secret",
              "http://127.0.0.1:9100/metrics", true},
         Line{"http://127.9.9.9 user=m password-file=DIR/secret", "http://127.9.9.9/metrics", true},
-        Line{"http://LocalHost user=m password-file=DIR/secret", "http://LocalHost/metrics", true},
+        Line{"http://localhost. user=m password-file=DIR/secret", "http://localhost./metrics", true},
         Line{"http://[::1] user=m password-file=DIR/secret", "http://[::1]/metrics", true},
-        Line{"http://fs1 user=m password-file=DIR/secret", "only over https://", false},
+        Line{"http://fs1.example.org user=m password-file=DIR/secret", "only over https://", false},
         Line{"http://128.0.0.1 user=m password-file=DIR/secret", "only over https://", false},
         Line{"http://[::2] user=m password-file=DIR/secret", "only over https://", false},
-        Line{"https://fs1 user=m", "go together", false},
-        Line{"https://fs1 password-file=DIR/secret", "go together", false},
-        Line{"https://fs1 user=m password-file=DIR/group-readable", "open to others", false},
-        Line{"https://fs1 user=m password-file=DIR/world-writable", "open to others", false},
-        Line{"https://fs1 user=m password-file=DIR/missing", "No such file", false},
-        Line{"https://fs1 user=m password-file=DIR", "not a plain file", false},
-        Line{"https://fs1 user=m password-file=DIR/two-lines", "password alone", false},
-        Line{"https://fs1 user=m password-file=secret", "must start with / or ~/", false},
-        Line{"https://fs1 user=a:b password-file=DIR/secret", "colon", false},
-        Line{"https://fs1 user=a user=b password-file=DIR/secret", "twice", false},
-        Line{"https://fs1 ca=", "needs a value", false},
-        Line{"https://fs1 ca=DIR/missing.pem", "certificate file", false},
-        Line{"http://fs1 ca=DIR/ca.pem", "https:// only", false},
+        Line{"https://fs1.example.org user=m", "go together", false},
+        Line{"https://fs1.example.org password-file=DIR/secret", "go together", false},
+        Line{"https://fs1.example.org user=m password-file=DIR/group-readable", "open to others", false},
+        Line{"https://fs1.example.org user=m password-file=DIR/world-writable", "open to others", false},
+        Line{"https://fs1.example.org user=m password-file=DIR/missing", "No such file", false},
+        Line{"https://fs1.example.org user=m password-file=DIR", "not a plain file", false},
+        Line{"https://fs1.example.org user=m password-file=DIR/two-lines", "password alone", false},
+        Line{"https://fs1.example.org user=m password-file=secret", "must start with / or ~/", false},
+        Line{"https://fs1.example.org user=a:b password-file=DIR/secret", "colon", false},
+        Line{"https://fs1.example.org user=a user=b password-file=DIR/secret", "twice", false},
+        Line{"https://fs1.example.org ca=", "needs a value", false},
+        Line{"https://fs1.example.org ca=DIR/missing.pem", "certificate file", false},
+        Line{"http://fs1.example.org ca=DIR/ca.pem", "https:// only", false},
         Line{"http://monitor:pw@fs1", "no user or password in the address", false},
-        Line{"http://fs1/#frag", "fragment", false}, Line{"http://", "no host", false},
-        Line{"http://:9100", "no host", false}, Line{"http://fs 1", "unknown field", false},
-        Line{"http://f$s", "host name", false}, Line{"http://fs1:0", "port", false},
-        Line{"http://fs1:65536", "port", false}, Line{"http://fs1:", "port", false},
-        Line{"http://fs1:9a", "port", false}, Line{"http://[zz]:1", "IPv6", false},
+        Line{"http://fs1.example.org/#frag", "fragment", false}, Line{"http://", "no host", false},
+        Line{"http://:9100", "no host", false}, Line{"http://fs1.example.org 1", "unknown field", false},
+        Line{"http://f$s", "host name", false}, Line{"http://fs1.example.org:0", "port", false},
+        Line{"http://fs1.example.org:65536", "port", false}, Line{"http://fs1.example.org:", "port", false},
+        Line{"http://fs1.example.org:9a", "port", false}, Line{"http://[zz]:1", "IPv6", false},
         Line{"file:///etc/passwd", "only http:// and https://", false}));
 
 TEST_F(ConnectionTableTest, ThePasswordFileHoldsThePasswordAlone) {
     const std::vector<ConnectionEntry> table =
-        read("https://fs1 user=monitor password-file=" + m_dir + "/secret\n");
+        read("https://fs1.example.org user=monitor password-file=" + m_dir + "/secret\n");
     ASSERT_EQ(table.size(), 1U);
     EXPECT_EQ(table[0].user, "monitor");
     EXPECT_EQ(table[0].password, "s3cret:pass"); // one final newline dropped, a colon kept
@@ -226,7 +226,7 @@ TEST_F(ConnectionTableTest, APasswordFileOfAnotherUserIsRefused) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "giving a file away needs root";
     ASSERT_EQ(::chown((m_dir + "/secret").c_str(), 65534, 65534), 0);
-    EXPECT_TRUE(read("https://fs1 user=m password-file=" + m_dir + "/secret\n").empty());
+    EXPECT_TRUE(read("https://fs1.example.org user=m password-file=" + m_dir + "/secret\n").empty());
     EXPECT_NE(m_errors.str().find("does not belong to you"), std::string::npos);
 }
 
