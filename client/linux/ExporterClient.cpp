@@ -56,9 +56,7 @@ std::string ScrapeUrl(const std::string& base) {
 /* What one finished transfer means: 0 for a reply worth parsing, a code that holds until the
    server is opened again, or empty for a failure that the next scrape may not repeat
    (refused, reset, timed out), which only the missing answer in time turns into a code. */
-std::optional<ClientResult> Outcome(CURLcode code, long status, bool tooLong) {
-    if (tooLong)
-        return ExporterClient::BadAnswer;
+std::optional<ClientResult> Outcome(CURLcode code, long status) {
     switch (code) {
     case CURLE_OK:
         if (status == 200)
@@ -72,7 +70,7 @@ std::optional<ClientResult> Outcome(CURLcode code, long status, bool tooLong) {
     case CURLE_BAD_CONTENT_ENCODING:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
-    case CURLE_WRITE_ERROR:
+    case CURLE_WRITE_ERROR: // the reply passed the limit, which Receive refused
         return ExporterClient::BadAnswer;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CONNECT_ERROR:
@@ -107,7 +105,6 @@ struct ExporterClient::Server {
     EasyHandle easy;
     /* The reply being received; cleared, never freed, between scrapes. */
     std::string body;
-    bool tooLong = false;
     bool inFlight = false;
     /* The newest good scrape and the one before it. */
     std::optional<Scrape> newest;
@@ -149,16 +146,15 @@ struct ExporterClient::Transfers {
         server.inFlight = false;
         long status = 0;
         curl_easy_getinfo(server.easy.get(), CURLINFO_RESPONSE_CODE, &status);
-        const std::optional<ClientResult> outcome = Outcome(code, status, server.tooLong);
-            // A failure that may pass leaves the server as it was: the next scrape tries again.
+        const std::optional<ClientResult> outcome = Outcome(code, status);
+        // A failure that may pass leaves the server as it was: the next scrape tries again.
         if (!outcome)
             return;
         if (*outcome != 0) {
             server.failure = *outcome;
             return;
         }
-        ExporterReading& reading = server.reading;
-        reading = ExporterReading{};
+        ExporterReading& reading = server.reading; // the parse starts it afresh
         // Every family was asked for; one missing, or faults that do not add up, is no answer
         // to trust.
         if (!ParseExporterText(server.body, reading) || !reading.hasCpu || !reading.hasVmstat ||
@@ -177,7 +173,6 @@ struct ExporterClient::Transfers {
         if (!multi || !server.easy || server.inFlight)
             return;
         server.body.clear();
-        server.tooLong = false;
         if (curl_multi_add_handle(multi.get(), server.easy.get()) != CURLM_OK)
             return;
         server.inFlight = true;
