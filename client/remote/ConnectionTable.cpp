@@ -2,22 +2,17 @@
 // SPDX-License-Identifier: MIT
 
 #include "ConnectionTable.h"
+#include "UserFiles.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <memory>
 #include <optional>
-#include <pwd.h>
 #include <string_view>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace {
 
@@ -31,57 +26,6 @@ constexpr std::size_t MaxPasswordBytes = 4096;
 /* Unusable lines reported one by one; the rest are only counted, so that a table that is
    not one at all (a log, a binary file) cannot flood standard error. */
 constexpr std::size_t MaxReportedLines = 20;
-
-/* A file descriptor that closes itself. */
-class File {
-public:
-    explicit File(const std::string& path)
-        // Non-blocking, so that a FIFO in the file's place cannot hang the start-up.
-        : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)), m_error(errno) {}
-    ~File() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-
-    bool isOpen() const { return m_fd >= 0; }
-    /* Why the open failed. */
-    int error() const { return m_error; }
-    std::optional<struct stat> status() const {
-        struct stat st {};
-        if (::fstat(m_fd, &st) != 0)
-            return std::nullopt;
-        return st;
-    }
-    /* The whole file, or empty when it cannot be read or is larger than `limit`. */
-    std::optional<std::string> readAll(std::size_t limit) const {
-        std::string text;
-        char chunk[4096];
-        for (;;) {
-            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 || text.size() + std::size_t(n) > limit)
-                return std::nullopt;
-            if (n == 0)
-                return text;
-            text.append(chunk, std::size_t(n));
-        }
-    }
-
-private:
-    int m_fd;
-    int m_error;
-};
-
-std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && *home != '\0')
-        return home;
-    const passwd* entry = ::getpwuid(::getuid());
-    return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -244,42 +188,41 @@ std::optional<std::string> ExpandPath(string_view value, std::string& reason) {
 
 /* The password a file holds alone, refused as ssh refuses a key that others may read. */
 std::optional<std::string> ReadPassword(const std::string& path, std::string& reason) {
-    const File file(path);
-    if (!file.isOpen()) {
-        reason = "cannot read the password file " + path + ": " + std::strerror(file.error());
+    FileText file = ReadUserFile(path, MaxPasswordBytes, FileAccess::OwnerOnly);
+    const std::string name = "the password file " + path;
+    switch (file.problem) {
+    case FileProblem::None:
+        break;
+    case FileProblem::Missing:
+    case FileProblem::CannotOpen:
+        reason = "cannot read " + name + ": " + file.error;
+        return std::nullopt;
+    case FileProblem::NotPlain:
+        reason = name + " is not a plain file";
+        return std::nullopt;
+    case FileProblem::NotYours:
+        reason = name + " does not belong to you";
+        return std::nullopt;
+    case FileProblem::OpenToOthers:
+        reason = name + " is open to others: chmod 600 it";
+        return std::nullopt;
+    case FileProblem::TooLarge:
+        reason = "cannot read " + name;
         return std::nullopt;
     }
-    const std::optional<struct stat> st = file.status();
-    if (!st || !S_ISREG(st->st_mode)) {
-        reason = "the password file " + path + " is not a plain file";
+    std::string& password = file.text;
+    if (password.ends_with('\n')) { // the line's end, from an editor that ends every line
+        password.pop_back();
+        if (password.ends_with('\r'))
+            password.pop_back();
+    }
+    // Any other control character is a slip (a second line, a stray CR) that would only show
+    // later, as a password the server refuses.
+    if (password.empty() || std::any_of(password.begin(), password.end(), IsControl)) {
+        reason = name + " must hold the password alone, on one line, without control characters";
         return std::nullopt;
     }
-    if (st->st_uid != ::geteuid()) {
-        reason = "the password file " + path + " does not belong to you";
-        return std::nullopt;
-    }
-    if ((st->st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        reason = "the password file " + path + " is open to others: chmod 600 it";
-        return std::nullopt;
-    }
-    std::optional<std::string> password = file.readAll(MaxPasswordBytes);
-    if (!password) {
-        reason = "cannot read the password file " + path;
-        return std::nullopt;
-    }
-    if (!password->empty() && password->back() == '\n') {
-        password->pop_back();
-        if (!password->empty() && password->back() == '\r')
-            password->pop_back();
-    }
-    // A CR or another control character is a slip in the file (an editor's line end, a
-    // second line) that would only show later, as a password the server refuses.
-    if (password->empty() || std::any_of(password->begin(), password->end(), IsControl)) {
-        reason = "the password file " + path +
-                 " must hold the password alone, on one line, without control characters";
-        return std::nullopt;
-    }
-    return password;
+    return std::move(password);
 }
 
 /* One line's entry; on failure `reason` says why. */
@@ -352,10 +295,7 @@ std::optional<ConnectionEntry> ParseLine(string_view line, std::string& reason) 
         return std::nullopt;
     }
     if (hasCa) {
-        const File ca(entry.caFile);
-        const std::optional<struct stat> st =
-            ca.isOpen() ? ca.status() : std::optional<struct stat>();
-        if (!st || !S_ISREG(st->st_mode)) {
+        if (!IsReadablePlainFile(entry.caFile)) {
             reason = "cannot read the certificate file " + entry.caFile;
             return std::nullopt;
         }
@@ -381,26 +321,26 @@ std::string ConnectionTablePath() {
 
 std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::ostream& errors) {
     std::vector<ConnectionEntry> table;
-    const File file(path);
-    if (!file.isOpen()) {
-        if (file.error() != ENOENT && file.error() != ENOTDIR)
-            errors << path << ": cannot read the connection table: " << std::strerror(file.error())
-                   << '\n';
+    const FileText file = ReadUserFile(path, MaxTableBytes, FileAccess::Anyone);
+    switch (file.problem) {
+    case FileProblem::None:
+    case FileProblem::NotYours: // asked only of private files
+    case FileProblem::OpenToOthers:
+        break;
+    case FileProblem::Missing:
         return table;
-    }
-    const std::optional<struct stat> st = file.status();
-    if (!st || !S_ISREG(st->st_mode)) {
+    case FileProblem::CannotOpen:
+        errors << path << ": cannot read the connection table: " << file.error << '\n';
+        return table;
+    case FileProblem::NotPlain:
         errors << path << ": the connection table is not a plain file\n";
         return table;
-    }
-    const std::optional<std::string> text = file.readAll(MaxTableBytes);
-    if (!text) {
+    case FileProblem::TooLarge:
         errors << path << ": cannot read the connection table, or it is over "
                << MaxTableBytes / 1024 << " KiB\n";
         return table;
     }
-
-    string_view rest = *text;
+    string_view rest = file.text;
     std::size_t unusable = 0;
     for (std::size_t number = 1; !rest.empty(); ++number) {
         const std::size_t newline = rest.find('\n');
