@@ -121,7 +121,7 @@ int ServerListBox::KeyTarget(const QKeyEvent& key, int from) {
     // it presses the focused entry, as on any button; within a text it is part of it.
     const QString text = key.text();
     if (text.isEmpty() || !text.front().isPrint() ||
-        (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0 ||
+        key.modifiers().testAnyFlags(Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) ||
         (text == QStringLiteral(" ") && !m_typeAhead.Continues()))
         return -1;
     const int match = m_typeAhead.Type(text, m_texts, from);
