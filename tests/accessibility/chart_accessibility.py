@@ -35,25 +35,13 @@ def find_role(node, role):
     return None
 
 
-def find_all(node, role, found):
-    if node.getRole() == role:
-        found.append(node)
-    for child in node:
-        if child is not None:
-            find_all(child, role, found)
-    return found
-
-
 def list_failures(app):
-    entries = find_all(app, pyatspi.ROLE_RADIO_BUTTON, [])
-    for entry in entries:
-        print(f"list entry: {entry.name!r}, checked: {entry.getState().contains(pyatspi.STATE_CHECKED)}")
-    if not entries:
-        return ["no radio button among the monitor's accessible objects"]
-    failures = [f"entry {i} has no name" for i, entry in enumerate(entries) if not entry.name]
+    entries = pyatspi.findAllDescendants(app, lambda node: node.getRole() == pyatspi.ROLE_RADIO_BUTTON)
     checked = [i for i, entry in enumerate(entries) if entry.getState().contains(pyatspi.STATE_CHECKED)]
+    print(f"list entries: {[entry.name for entry in entries]!r}, checked: {checked}")
+    failures = [f"entry {i} has no name" for i, entry in enumerate(entries) if not entry.name]
     if checked != [0]:
-        failures.append(f"checked entries are {checked}, not the first alone")
+        failures.append(f"the checked entries are {checked}, not the first alone")
     return failures
 
 
