@@ -96,8 +96,8 @@ QImage ScreenImage(const QWidget& widget) {
 // loop paints into the window after the tick, as on a screen.
 enum class Painted { Window, Chart, EventLoop };
 
-void TickAndPaint(benchmark::State& state, Painted painted,
-                  Movement movement = Movement::Jagged, int servers = 1) {
+void TickAndPaint(benchmark::State& state, Painted painted, Movement movement = Movement::Jagged,
+                  int servers = 1) {
     MovingServer server(movement, servers);
     PrimaryConn = PrimaryConnUnopened;
     TMainForm form(server);

@@ -688,7 +688,8 @@ private slots:
         Rig rig;
         rig.client.connections.clear();
         for (ConnRef ref = 100; ref < 140; ++ref)
-            rig.client.connections.push_back({ref, QStringLiteral("node-%1").arg(ref).toStdString()});
+            rig.client.connections.push_back(
+                {ref, QStringLiteral("node-%1").arg(ref).toStdString()});
         for (const char* name : {"alpha", "Apple", "beta", "beta two", "bravo"})
             rig.client.connections.push_back({ConnRef(rig.client.connections.size() + 200), name});
         rig.Build();
@@ -700,31 +701,33 @@ private slots:
             return viewport->rect().contains(
                 QRect(entries[i]->mapTo(viewport, QPoint()), entries[i]->size()));
         };
-        // Each key in turn, and where the selection and focus are after it.
-        const auto press = [&](const QString& keys, int expected) {
-            QTest::keyClicks(QApplication::focusWidget(), keys);
+        // Keys in turn; then the selection and the focus are on the entry expected, in sight.
+        const auto landed = [&](int expected) {
             return w.servers->ItemIndex() == expected &&
                    QApplication::focusWidget() == entries[expected] && inSight(expected);
         };
+        const auto press = [&](const QString& keys, int expected) {
+            QTest::keyClicks(QApplication::focusWidget(), keys);
+            return landed(expected);
+        };
         const auto key = [&](Qt::Key k, int expected) {
             QTest::keyClick(QApplication::focusWidget(), k);
-            return w.servers->ItemIndex() == expected &&
-                   QApplication::focusWidget() == entries[expected] && inSight(expected);
+            return landed(expected);
         };
         entries[0]->setFocus();
         const int opens = rig.client.CallCount(ClientOp::NWCCOpenConnByRef);
 
-        QVERIFY(press("b", 42));        // the next entry from the selected one
-        QVERIFY(press("E", 42));        // "be" still fits the entry it is at: no new selection
-        QVERIFY(press("ta t", 43));     // a space within the text is part of it
-        QVERIFY(press("q", 43));        // "beta tq" fits no entry: the selection stays
+        QVERIFY(press("b", 42));    // the next entry from the selected one
+        QVERIFY(press("E", 42));    // "be" still fits the entry it is at: no new selection
+        QVERIFY(press("ta t", 43)); // a space within the text is part of it
+        QVERIFY(press("q", 43));    // "beta tq" fits no entry: the selection stays
         QCOMPARE(rig.client.CallCount(ClientOp::NWCCOpenConnByRef), opens + 2);
         QTest::qWait(TypeAhead::Pause.count() + 100);
-        QVERIFY(press("a", 40));        // a new text, searched from the next entry round
-        QVERIFY(press("a", 41));        // the same key again: the next entry beginning with it
+        QVERIFY(press("a", 40)); // a new text, searched from the next entry round
+        QVERIFY(press("a", 41)); // the same key again: the next entry beginning with it
         QVERIFY(press("aa", 40));
         QTest::qWait(TypeAhead::Pause.count() + 100);
-        QVERIFY(press(" b", 42));       // Space starts no text: it presses the entry selected
+        QVERIFY(press(" b", 42)); // Space starts no text: it presses the entry selected
         QCOMPARE(rig.client.CallCount(ClientOp::NWCCOpenConnByRef), opens + 6);
 
         QVERIFY(key(Qt::Key_Home, 0));
@@ -751,7 +754,8 @@ private slots:
         Rig rig;
         rig.client.connections.clear();
         for (ConnRef ref = 1; ref <= 2000; ++ref)
-            rig.client.connections.push_back({ref, QStringLiteral("server-%1").arg(ref).toStdString()});
+            rig.client.connections.push_back(
+                {ref, QStringLiteral("server-%1").arg(ref).toStdString()});
         QElapsedTimer started;
         started.start();
         rig.Build();
