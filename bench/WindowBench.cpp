@@ -5,6 +5,8 @@
 // with all of its point updates, the hand-over to the chart, the axis rescale
 // and one paint of the whole window into an image. Painted at the screen's
 // density: run it with QT_SCALE_FACTOR=2 to measure a high-density screen.
+// The chart's tick also with a long connection list, which must not cost more,
+// and the building of a window that lists that many servers.
 
 #include "ClientLibrary.h"
 #include "ClientServices.h"
@@ -20,7 +22,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -30,23 +33,24 @@ namespace {
 // draw; wandering, a few percent up or down at a time, as a server usually does.
 enum class Movement { Jagged, Wandering };
 
+// The client lists `servers` connections, references 1 to `servers`, all of them
+// answering alike.
 class MovingServer final : public ClientLibrary {
 public:
-    explicit MovingServer(Movement movement = Movement::Jagged) : m_movement(movement) {}
+    explicit MovingServer(Movement movement = Movement::Jagged, int servers = 1)
+        : m_movement(movement), m_servers(std::uint32_t(servers)) {}
     ClientResult ClientInit(void*, void*) override { return 0; }
     ClientResult GetPrimaryConnRef(ConnRef& ref) override { return ref = 1, 0; }
     ClientResult ScanConnRefs(ScanIterator& iterator, ConnRef& ref) override {
-        if (iterator++ != 0)
+        if (iterator >= m_servers)
             return 0x88FF;
-        return ref = 1, 0;
+        return ref = ++iterator, 0;
     }
-    ClientResult GetConnRefInfo(ConnRef, std::uint32_t, std::uint32_t length,
+    ClientResult GetConnRefInfo(ConnRef ref, std::uint32_t, std::uint32_t length,
                                 unsigned char* buffer) override {
-        const char name[] = "bench-server";
-        if (length < sizeof name)
-            return 1;
-        std::memcpy(buffer, name, sizeof name);
-        return 0;
+        const int written = std::snprintf(reinterpret_cast<char*>(buffer), length,
+                                          "bench-server-%u", unsigned(ref));
+        return written > 0 && std::uint32_t(written) < length ? 0 : 1;
     }
     ClientResult NWCCOpenConnByRef(ConnRef, std::uint32_t, std::uint32_t,
                                    ConnectionHandle& handle) override {
@@ -72,6 +76,7 @@ public:
 
 private:
     Movement m_movement;
+    std::uint32_t m_servers;
     std::int32_t m_level = 50;
     std::uint32_t m_step = 0;
     std::uint32_t m_requests = 1;
@@ -87,12 +92,13 @@ QImage ScreenImage(const QWidget& widget) {
 }
 
 // What a tick paints: the whole window (as after an expose), or only the chart,
-// which is all that a tick marks for repainting.
-enum class Painted { Window, Chart };
+// which is all that a tick marks for repainting, into an image; or what the event
+// loop paints into the window after the tick, as on a screen.
+enum class Painted { Window, Chart, EventLoop };
 
-void TickAndPaint(benchmark::State& state, Painted painted,
-                  Movement movement = Movement::Jagged) {
-    MovingServer server(movement);
+void TickAndPaint(benchmark::State& state, Painted painted, Movement movement = Movement::Jagged,
+                  int servers = 1) {
+    MovingServer server(movement, servers);
     PrimaryConn = PrimaryConnUnopened;
     TMainForm form(server);
     form.resize(683, 312);
@@ -105,11 +111,16 @@ void TickAndPaint(benchmark::State& state, Painted painted,
     QImage image = ScreenImage(*target);
     for (int i = 0; i < 200; ++i) // fill the window so that every tick scrolls
         form.Timer1Timer(nullptr);
+    QCoreApplication::processEvents();
 
     for (auto _ : state) {
         form.Timer1Timer(nullptr);
-        target->render(&image);
-        benchmark::DoNotOptimize(image.constBits());
+        if (painted == Painted::EventLoop) {
+            QCoreApplication::processEvents();
+        } else {
+            target->render(&image);
+            benchmark::DoNotOptimize(image.constBits());
+        }
     }
     state.SetLabel(state.range(0) == 0 ? "utilization" : "caching");
 }
@@ -123,6 +134,31 @@ void ChartTick(benchmark::State& state) {
     TickAndPaint(state, Painted::Chart);
 }
 BENCHMARK(ChartTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// The tick and the event loop's paint beside a list of 1 or 2,000 servers (the
+// second argument): a tick repaints the chart only, so the list's length must not show.
+void ChartTickListed(benchmark::State& state) {
+    TickAndPaint(state, Painted::EventLoop, Movement::Jagged, int(state.range(1)));
+    state.SetLabel(std::to_string(state.range(1)) + " listed");
+}
+BENCHMARK(ChartTickListed)->Args({0, 1})->Args({0, 2000})->Unit(benchmark::kMicrosecond);
+
+// From nothing to a window listing that many servers, shown and painted once on
+// its server page: the scan, the list, the layout and the first paint.
+void WindowBuild(benchmark::State& state) {
+    for (auto _ : state) {
+        MovingServer server(Movement::Jagged, int(state.range(0)));
+        PrimaryConn = PrimaryConnUnopened;
+        TMainForm form(server);
+        form.resize(683, 312);
+        form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
+        form.show();
+        QImage image = ScreenImage(form);
+        form.render(&image);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+BENCHMARK(WindowBuild)->Arg(1)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void ChartTickWandering(benchmark::State& state) {
     TickAndPaint(state, Painted::Chart, Movement::Wandering);

@@ -3,9 +3,11 @@
 
 #pragma once
 // The connection list: a group of radio buttons, one per connected server,
-// each carrying the connection's reference.
+// each carrying the connection's reference. Besides the arrow keys, Home, End,
+// Page Up, Page Down and typing the start of a name move the selection.
 
 #include "ConnectionList.h"
+#include "TypeAhead.h"
 
 #include <QGroupBox>
 
@@ -13,6 +15,7 @@
 
 class QAbstractButton;
 class QButtonGroup;
+class QKeyEvent;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -44,9 +47,22 @@ signals:
     void selectionChanged();
 
 private:
+    /* The entry a key moves to from entry `from`, or -1 for a key the list does not take. */
+    int KeyTarget(const QKeyEvent& key, int from);
+    /* Whole entries the list shows at once, at least 1. */
+    int EntriesPerPage() const;
+    /* Focuses entry `index` and selects it, as the arrow keys do. */
+    void Pick(int index);
+    /* Lets Tab reach the list at entry `index` only. */
+    void MakeTabEntry(int index);
+
     QButtonGroup* m_group;
     QScrollArea* m_scroll;
-    QVBoxLayout* m_buttons;
+    QVBoxLayout* m_column;
+    std::vector<QAbstractButton*> m_buttons;
     std::vector<ConnRef> m_refs;
     std::vector<QString> m_texts;
+    // The entry Tab reaches; -1 while nothing was ever selected, when Tab reaches them all.
+    int m_tabEntry = -1;
+    TypeAhead m_typeAhead;
 };

@@ -11,8 +11,10 @@
 #include "ReadMeText.h"
 #include "Report.h"
 #include "ScriptedClient.h"
+#include "TypeAhead.h"
 #include "WindowFixture.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRadioButton>
 #include <QScreen>
@@ -678,6 +680,94 @@ private slots:
         w.peaks->setFocus();
         QTest::keyClick(w.peaks, Qt::Key_Space);
         QVERIFY(!w.peaks->isChecked());
+    }
+
+    // Typing jumps to the next entry that begins with the text typed without a pause of a
+    // second; Home, End, Page Up and Page Down move too. Every move selects, as arrows do.
+    void typeAheadAndPaging() {
+        Rig rig;
+        rig.client.connections.clear();
+        for (ConnRef ref = 100; ref < 140; ++ref)
+            rig.client.connections.push_back(
+                {ref, QStringLiteral("node-%1").arg(ref).toStdString()});
+        for (const char* name : {"alpha", "Apple", "beta", "beta two", "bravo"})
+            rig.client.connections.push_back({ConnRef(rig.client.connections.size() + 200), name});
+        rig.Build();
+        QVERIFY(rig.ShowServerPage() && rig.ShowActive());
+        WindowParts& w = rig.w();
+        const QList<QAbstractButton*> entries = w.servers->Entries();
+        const QWidget* viewport = w.servers->findChild<QScrollArea*>()->viewport();
+        const auto inSight = [&](int i) {
+            return viewport->rect().contains(
+                QRect(entries[i]->mapTo(viewport, QPoint()), entries[i]->size()));
+        };
+        // Keys in turn; then the selection and the focus are on the entry expected, in sight.
+        const auto landed = [&](int expected) {
+            return w.servers->ItemIndex() == expected &&
+                   QApplication::focusWidget() == entries[expected] && inSight(expected);
+        };
+        const auto press = [&](const QString& keys, int expected) {
+            QTest::keyClicks(QApplication::focusWidget(), keys);
+            return landed(expected);
+        };
+        const auto key = [&](Qt::Key k, int expected) {
+            QTest::keyClick(QApplication::focusWidget(), k);
+            return landed(expected);
+        };
+        entries[0]->setFocus();
+        const int opens = rig.client.CallCount(ClientOp::NWCCOpenConnByRef);
+
+        QVERIFY(press("b", 42));    // the next entry from the selected one
+        QVERIFY(press("E", 42));    // "be" still fits the entry it is at: no new selection
+        QVERIFY(press("ta t", 43)); // a space within the text is part of it
+        QVERIFY(press("q", 43));    // "beta tq" fits no entry: the selection stays
+        QCOMPARE(rig.client.CallCount(ClientOp::NWCCOpenConnByRef), opens + 2);
+        QTest::qWait(TypeAhead::Pause.count() + 100);
+        QVERIFY(press("a", 40)); // a new text, searched from the next entry round
+        QVERIFY(press("a", 41)); // the same key again: the next entry beginning with it
+        QVERIFY(press("aa", 40));
+        QTest::qWait(TypeAhead::Pause.count() + 100);
+        QVERIFY(press(" b", 42)); // Space starts no text: it presses the entry selected
+        QCOMPARE(rig.client.CallCount(ClientOp::NWCCOpenConnByRef), opens + 6);
+
+        QVERIFY(key(Qt::Key_Home, 0));
+        QVERIFY(key(Qt::Key_PageUp, 0));
+        // Page Down goes to the last entry in sight, then a page on with the last one in sight.
+        int bottom = 0;
+        while (bottom + 1 < entries.size() && inSight(bottom + 1))
+            ++bottom;
+        QVERIFY(bottom > 2 && bottom + 1 < entries.size());
+        QVERIFY(key(Qt::Key_PageDown, bottom));
+        QVERIFY(key(Qt::Key_PageDown, 2 * bottom));
+        QVERIFY(inSight(bottom));
+        QVERIFY(key(Qt::Key_PageUp, bottom));
+        QVERIFY(key(Qt::Key_End, 44));
+        QVERIFY(key(Qt::Key_PageDown, 44));
+        QVERIFY(key(Qt::Key_Up, 43)); // the arrows still move one entry
+        QCOMPARE(rig.client.CallCount(ClientOp::NWCCOpenConnByRef), opens + 12);
+        QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, QStringLiteral("beta two")));
+        QCOMPARE(rig.Boxes(), QStringList{});
+    }
+
+    // Two thousand servers are listed and the window shows well within three seconds.
+    void manyServersShowInTime() {
+        Rig rig;
+        rig.client.connections.clear();
+        for (ConnRef ref = 1; ref <= 2000; ++ref)
+            rig.client.connections.push_back(
+                {ref, QStringLiteral("server-%1").arg(ref).toStdString()});
+        QElapsedTimer started;
+        started.start();
+        rig.Build();
+        QVERIFY(rig.ShowServerPage());
+        QVERIFY2(started.elapsed() < 3000, qPrintable(QString::number(started.elapsed())));
+        QCOMPARE(rig.w().servers->Count(), 2000);
+        QCOMPARE(rig.w().servers->ItemText(1999), QStringLiteral("server-2000"));
+        QVERIFY(rig.ShowActive());
+        QTest::keyClick(rig.form.get(), Qt::Key_C, Qt::AltModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+        QCOMPARE(rig.w().servers->ItemIndex(), 1999);
+        QCOMPARE(rig.w().Title(), ChartTitle(UtilizationTitle, QStringLiteral("server-2000")));
     }
 
     // The frame, not just the client area, sits in the middle of the screen's free area.

@@ -2,8 +2,9 @@
 # SPDX-FileCopyrightText: 2026 The Server Stats authors
 # SPDX-License-Identifier: MIT
 """What a screen reader finds of the running monitor: the chart by its role, named
-by its title, described by the newest values of both lines and the shown range.
-Run inside a D-Bus session on an X display (see run-check)."""
+by its title, described by the newest values of both lines and the shown range;
+the connection list's entries as radio buttons by their server names, the first
+one checked. Run inside a D-Bus session on an X display (see run-check)."""
 import os
 import subprocess
 import sys
@@ -32,6 +33,16 @@ def find_role(node, role):
             if found is not None:
                 return found
     return None
+
+
+def list_failures(app):
+    entries = pyatspi.findAllDescendants(app, lambda node: node.getRole() == pyatspi.ROLE_RADIO_BUTTON)
+    checked = [i for i, entry in enumerate(entries) if entry.getState().contains(pyatspi.STATE_CHECKED)]
+    print(f"list entries: {[entry.name for entry in entries]!r}, checked: {checked}")
+    failures = [f"entry {i} has no name" for i, entry in enumerate(entries) if not entry.name]
+    if checked != [0]:
+        failures.append(f"the checked entries are {checked}, not the first alone")
+    return failures
 
 
 def main(program):
@@ -66,6 +77,7 @@ def main(program):
                     failures.append(f"the description lacks {text!r}")
             if "no samples yet" in later:
                 failures.append("the description never follows the samples")
+            failures += list_failures(app)
             for failure in failures:
                 print("FAIL:", failure)
             return 1 if failures else 0
