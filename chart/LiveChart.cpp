@@ -195,16 +195,15 @@ void LiveChart::paintEvent(QPaintEvent*) {
 }
 
 void LiveChart::drawNotice(QPainter& painter) const {
-    // At the top of the plotting area, on the background, so that no line crosses it.
-    const QRect plot = m_frame.Plot();
+    // At the top of the plotting area, on the background, so that no line crosses it;
+    // wrapped rather than cut where the area is narrow.
+    const QRect plot = m_frame.Plot().adjusted(4, 4, -4, -4);
     painter.setFont(ChartLook::TextFont());
-    const QFontMetrics metrics(painter.font());
-    const QString text = metrics.elidedText(m_notice, Qt::ElideRight, plot.width() - 8);
-    QRect box = metrics.boundingRect(text).adjusted(-4, -2, 4, 2);
-    box.moveTo(plot.center().x() - box.width() / 2, plot.top() + 4);
-    painter.fillRect(box, m_colours.background);
+    const int flags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap;
+    const QRect text = painter.boundingRect(plot, flags, m_notice);
+    painter.fillRect(text.adjusted(-4, -2, 4, 2), m_colours.background);
     painter.setPen(m_colours.text);
-    painter.drawText(box, Qt::AlignCenter, text);
+    painter.drawText(text, flags, m_notice);
 }
 
 void LiveChart::drawLines(QPainter& painter) const {
