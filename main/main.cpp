@@ -83,8 +83,9 @@ int main(int argc, char** argv) {
 
     // The window takes no command line; only the program's name reaches the toolkit.
     argc = 1;
-    // Wayland compositors match the window to its desktop entry, and with it the menu's icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("ServerStats"));
+    // Wayland compositors match the window to its desktop entry, and with it the menu's icon:
+    // the application's ID, which also names its software-centre metadata.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.serverstats"));
     ReportingApplication app(argc, argv);
     // Taskbars and window switchers take the icon from the window itself (_NET_WM_ICON on X11).
     QIcon icon(QStringLiteral(":/ServerStats.svg"));
