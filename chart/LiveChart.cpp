@@ -117,7 +117,6 @@ QImage LiveChart::Image() {
     m_imaging = true;
     QImage image = grab().toImage();
     m_imaging = false;
-    update(); // the outline back on the screen's copy
     return image;
 }
 
