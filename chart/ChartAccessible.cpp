@@ -51,7 +51,8 @@ public:
     void doAction(const QString& name) override {
         if (name == showMenuAction() && !widget()->actions().isEmpty()) {
             const QPoint centre = widget()->rect().center();
-            QContextMenuEvent request(QContextMenuEvent::Other, centre, widget()->mapToGlobal(centre));
+            QContextMenuEvent request(QContextMenuEvent::Other, centre,
+                                      widget()->mapToGlobal(centre));
             QCoreApplication::sendEvent(widget(), &request);
             return;
         }

@@ -11,7 +11,8 @@
 namespace {
 
 QString Cell(const QString& text) {
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') &&
+        !text.contains(u'\r'))
         return text;
     QString quoted = text;
     quoted.replace(QStringLiteral("\""), QStringLiteral("\"\""));
@@ -51,8 +52,9 @@ QString WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& w
     if (!write(file)) {
         const QString reason = file.errorString();
         file.cancelWriting();
-        return reason.isEmpty() || reason == QLatin1String("Unknown error") ? QStringLiteral("writing failed")
-                                                                             : reason;
+        return reason.isEmpty() || reason == QLatin1String("Unknown error")
+                   ? QStringLiteral("writing failed")
+                   : reason;
     }
     if (!file.commit())
         return file.errorString();

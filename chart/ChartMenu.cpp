@@ -35,12 +35,14 @@ ChartMenu::ChartMenu(LiveChart* chart, std::chrono::milliseconds samplePeriod)
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
     add(tr("Save Chart &As…"), [this] {
-        const QString path = askPath(tr("Save Chart As"), QStringLiteral("png"), tr("PNG images (*.png)"));
+        const QString path =
+            askPath(tr("Save Chart As"), QStringLiteral("png"), tr("PNG images (*.png)"));
         if (!path.isEmpty())
             SaveChartTo(path);
     });
     add(tr("Save &Data As…"), [this] {
-        const QString path = askPath(tr("Save Data As"), QStringLiteral("csv"), tr("CSV files (*.csv)"));
+        const QString path =
+            askPath(tr("Save Data As"), QStringLiteral("csv"), tr("CSV files (*.csv)"));
         if (!path.isEmpty())
             SaveDataTo(path);
     });
@@ -53,12 +55,14 @@ void ChartMenu::CopyChart() {
 
 bool ChartMenu::SaveChartTo(const QString& path) {
     const QImage image = m_chart->Image();
-    return save(path, tr("the chart"), [&image](QIODevice& file) { return image.save(&file, "PNG"); });
+    return save(path, tr("the chart"),
+                [&image](QIODevice& file) { return image.save(&file, "PNG"); });
 }
 
 bool ChartMenu::SaveDataTo(const QString& path) {
     const QByteArray csv = ChartCsv(*m_chart, m_samplePeriod);
-    return save(path, tr("the data"), [&csv](QIODevice& file) { return file.write(csv) == csv.size(); });
+    return save(path, tr("the data"),
+                [&csv](QIODevice& file) { return file.write(csv) == csv.size(); });
 }
 
 bool ChartMenu::save(const QString& path, const QString& what,
@@ -69,9 +73,10 @@ bool ChartMenu::save(const QString& path, const QString& what,
         return true;
     }
     // Plain text: a path may hold anything, markup included.
-    QMessageBox box(QMessageBox::Critical, tr("Not saved"),
-                    tr("Could not save %1 to\n%2\n\n%3.").arg(what, QDir::toNativeSeparators(path), reason),
-                    QMessageBox::Ok, m_chart);
+    QMessageBox box(
+        QMessageBox::Critical, tr("Not saved"),
+        tr("Could not save %1 to\n%2\n\n%3.").arg(what, QDir::toNativeSeparators(path), reason),
+        QMessageBox::Ok, m_chart);
     box.setTextFormat(Qt::PlainText);
     box.exec();
     return false;
@@ -80,7 +85,8 @@ bool ChartMenu::save(const QString& path, const QString& what,
 QString ChartMenu::askPath(const QString& caption, const QString& suffix, const QString& filter) {
     // "Server Utilization - ALPHA.png": the title's lines, without what a file name cannot hold.
     QString name = m_chart->TitleText().replace(u'\n', QStringLiteral(" - "));
-    name.replace(QRegularExpression(QStringLiteral(R"([/\\:*?"<>|\x00-\x1f])")), QStringLiteral("_"));
+    name.replace(QRegularExpression(QStringLiteral(R"([/\\:*?"<>|\x00-\x1f])")),
+                 QStringLiteral("_"));
     const QString suggested =
         QDir(m_folder.isEmpty() ? QDir::homePath() : m_folder).filePath(name + u'.' + suffix);
     if (m_ask)
@@ -128,7 +134,8 @@ bool ChartMenu::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::KeyPress: {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+        if (key->key() == Qt::Key_Menu ||
+            (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
             popUp(m_chart->mapToGlobal(m_chart->rect().center()));
             return true;
         }

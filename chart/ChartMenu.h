@@ -49,7 +49,8 @@ private:
     void popUp(QPoint global);
     // Asks where to save, remembering the folder for the rest of the run.
     QString askPath(const QString& caption, const QString& suffix, const QString& filter);
-    bool save(const QString& path, const QString& what, const std::function<bool(QIODevice&)>& write);
+    bool save(const QString& path, const QString& what,
+              const std::function<bool(QIODevice&)>& write);
 
     LiveChart* m_chart;
     std::chrono::milliseconds m_samplePeriod;

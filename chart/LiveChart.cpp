@@ -109,7 +109,7 @@ void LiveChart::SetNotice(const QString& notice) {
     if (notice == m_notice)
         return;
     m_notice = notice;
-    update();
+    changed();
     NotifyChartDescriptionChanged(this);
 }
 

@@ -6,8 +6,8 @@
 // (or failing to, without leaving anything behind), and the notice of a suspended
 // sampling, on the real window against a scripted client.
 
-#include "ChartExport.h"
 #include "ChartMenu.h"
+#include "ChartExport.h"
 #include "ScriptedClient.h"
 #include "WindowFixture.h"
 
@@ -156,8 +156,9 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList rows = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
         QCOMPARE(rows.size(), 1 + WindowPoints + 1); // the last line ends with CR LF too
-        QCOMPARE(rows[0], QStringLiteral(R"x("Seconds ago (Server Utilization, ALPHA, the first)",)x"
-                                         R"x(Utilization (Peaks),Utilization (Gliding))x"));
+        QCOMPARE(rows[0],
+                 QStringLiteral(R"x("Seconds ago (Server Utilization, ALPHA, the first)",)x"
+                                R"x(Utilization (Peaks),Utilization (Gliding))x"));
         QVERIFY(rows.last().isEmpty());
         const auto frozen = rig.chart()->Points(ChartLine::Series2);
         for (int i = 0; i < WindowPoints; ++i) {
@@ -168,7 +169,8 @@ private slots:
             QCOMPARE(rows[1 + i], expected);
         }
         // Frozen indeed: the gliding history went on without the chart.
-        QVERIFY(!std::equal(frozen.begin(), frozen.end(), rig.form->Sampling().GlideHistory.begin()));
+        QVERIFY(
+            !std::equal(frozen.begin(), frozen.end(), rig.form->Sampling().GlideHistory.begin()));
     }
 
     // A path that cannot be written: a box with the path and the reason, and no file; a
@@ -189,7 +191,8 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept") == 4);
         file.close();
         const QStringList before = QDir(m_dir->FilePath(".")).entryList(QDir::Files);
-        QVERIFY(!WriteWhole(earlier, [](QIODevice& out) { return out.write("half") < 0; }).isEmpty());
+        QVERIFY(
+            !WriteWhole(earlier, [](QIODevice& out) { return out.write("half") < 0; }).isEmpty());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("kept"));
         QCOMPARE(QDir(m_dir->FilePath(".")).entryList(QDir::Files), before);
@@ -202,7 +205,8 @@ private slots:
         LiveChart* chart = rig.chart();
         rig.Tick(40);
         const QRect plot = chart->Frame().Plot();
-        const QRect band(plot.left(), plot.top() + 1, plot.width(), chart->fontMetrics().height() + 6);
+        const QRect band(plot.left(), plot.top() + 1, plot.width(),
+                         chart->fontMetrics().height() + 6);
         const int quiet = rig.Ink(band);
 
         rig.client.Fail(ClientOp::GetServerInfoRecord, ScriptedClient::BadHandle);
