@@ -71,8 +71,9 @@ private slots:
     void initTestCase() { m_dir.emplace(); }
     void cleanupTestCase() { m_dir.reset(); }
 
-    // A right click opens the menu; a right drag opens nothing and zooms nothing; the
-    // left button's drags zoom in and out as before; the keyboard and a screen reader open it too.
+    // A right click opens the menu; a right drag opens nothing and zooms nothing (the left
+    // button's drags are MainWindowTest's, on this window with its menu); the keyboard
+    // and a screen reader open it too.
     void menuBesideTheZoom() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
@@ -96,30 +97,14 @@ private slots:
         QVERIFY(!menu->isVisible());
         QVERIFY(!chart->IsZoomed());
 
-        const auto leftDrag = [chart](QPoint from, QPoint to) {
-            QTest::mousePress(chart, Qt::LeftButton, {}, from);
-            QTest::mouseMove(chart, to);
-            QTest::mouseRelease(chart, Qt::LeftButton, {}, to);
-        };
-        leftDrag(plot.topLeft() + QPoint(10, 10), at);
-        QVERIFY(chart->IsZoomed());
-        leftDrag(at, plot.topLeft() + QPoint(10, 10));
-        QVERIFY(!chart->IsZoomed());
-        QVERIFY(!menu->isVisible());
-
         chart->setFocus();
         QTest::keyClick(chart, Qt::Key_F10, Qt::ShiftModifier);
         QTRY_VERIFY(menu->isVisible());
         menu->hide();
 
-        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(chart);
-        QAccessibleActionInterface* actions = accessible->actionInterface();
-        QVERIFY(actions != nullptr);
-        QVERIFY(actions->actionNames().contains(QAccessibleActionInterface::showMenuAction()));
-        for (const char* name : {"Copy Chart", "Save Chart As", "Save Data As"})
-            QVERIFY2(actions->actionNames().contains(QLatin1String(name)), name);
-        QCOMPARE(actions->keyBindingsForAction(QStringLiteral("Copy Chart")),
-                 QStringList{QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText)});
+        // The names a screen reader lists are checked over AT-SPI (tests/accessibility).
+        QAccessibleActionInterface* actions =
+            QAccessible::queryAccessibleInterface(chart)->actionInterface();
         actions->doAction(QAccessibleActionInterface::showMenuAction());
         QTRY_VERIFY(menu->isVisible());
         menu->hide();
