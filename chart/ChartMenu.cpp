@@ -89,8 +89,6 @@ QString ChartMenu::askPath(const QString& caption, const QString& suffix, const 
                  QStringLiteral("_"));
     const QString suggested =
         QDir(m_folder.isEmpty() ? QDir::homePath() : m_folder).filePath(name + u'.' + suffix);
-    if (m_ask)
-        return m_ask(caption, suggested, filter, suffix);
     QFileDialog dialog(m_chart, caption, suggested, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(suffix);

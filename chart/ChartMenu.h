@@ -27,12 +27,6 @@ public:
        time between two points, for the ages in the saved data. */
     ChartMenu(LiveChart* chart, std::chrono::milliseconds samplePeriod);
 
-    /* Asks for the path to save to: caption, suggested path, name filter, default suffix;
-       an empty answer cancels. A file dialog unless replaced. */
-    using PathQuestion =
-        std::function<QString(const QString&, const QString&, const QString&, const QString&)>;
-    void SetPathQuestion(PathQuestion ask) { m_ask = std::move(ask); }
-
     /* Puts the chart's picture on the clipboard, at the screen's density. */
     void CopyChart();
     /* Write the picture as PNG, or the points as CSV, to `path`; a failure is shown in a
@@ -40,6 +34,7 @@ public:
     bool SaveChartTo(const QString& path);
     bool SaveDataTo(const QString& path);
 
+    /* The menu, which pops up as described above. */
     QMenu* Menu() const { return m_menu; }
 
 protected:
@@ -47,7 +42,8 @@ protected:
 
 private:
     void popUp(QPoint global);
-    // Asks where to save, remembering the folder for the rest of the run.
+    // Asks where to save, in the folder of this run's last save (else the home folder);
+    // empty when cancelled.
     QString askPath(const QString& caption, const QString& suffix, const QString& filter);
     bool save(const QString& path, const QString& what,
               const std::function<bool(QIODevice&)>& write);
@@ -55,7 +51,6 @@ private:
     LiveChart* m_chart;
     std::chrono::milliseconds m_samplePeriod;
     QMenu* m_menu;
-    PathQuestion m_ask;
     QString m_folder;
     // Where the right button went down, until it comes up.
     std::optional<QPoint> m_rightPress;
