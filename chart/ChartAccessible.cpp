@@ -6,8 +6,20 @@
 #include "LiveChart.h"
 
 #include <QAccessibleWidget>
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 
 namespace {
+
+// An action's menu text without its mnemonic sign and trailing dots.
+QString PlainName(const QAction* action) {
+    QString name = action->text();
+    name.remove(u'&');
+    if (name.endsWith(u'…'))
+        name.chop(1);
+    return name;
+}
 
 class ChartAccessible final : public QAccessibleWidget {
 public:
@@ -24,12 +36,63 @@ public:
             return QAccessibleWidget::text(t);
         }
     }
+
+    // Beside focusing: opening the context menu, and each of the chart's actions.
+    QStringList actionNames() const override {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (widget()->actions().isEmpty())
+            return names;
+        names << showMenuAction();
+        for (const QAction* action : widget()->actions())
+            names << PlainName(action);
+        return names;
+    }
+
+    void doAction(const QString& name) override {
+        if (name == showMenuAction() && !widget()->actions().isEmpty()) {
+            const QPoint centre = widget()->rect().center();
+            QContextMenuEvent request(QContextMenuEvent::Other, centre,
+                                      widget()->mapToGlobal(centre));
+            QCoreApplication::sendEvent(widget(), &request);
+            return;
+        }
+        if (QAction* action = find(name))
+            return action->trigger();
+        QAccessibleWidget::doAction(name);
+    }
+
+    QStringList keyBindingsForAction(const QString& name) const override {
+        if (name == showMenuAction())
+            return {QStringLiteral("Shift+F10"), QStringLiteral("Menu")};
+        if (const QAction* action = find(name); action && !action->shortcut().isEmpty())
+            return {action->shortcut().toString(QKeySequence::NativeText)};
+        return QAccessibleWidget::keyBindingsForAction(name);
+    }
+
+    QString localizedActionName(const QString& name) const override {
+        return find(name) ? name : QAccessibleWidget::localizedActionName(name);
+    }
+
+private:
+    QAction* find(const QString& name) const {
+        for (QAction* action : widget()->actions())
+            if (PlainName(action) == name)
+                return action;
+        return nullptr;
+    }
 };
 
 QAccessibleInterface* MakeChartAccessible(const QString& className, QObject* object) {
     if (className == QLatin1String("LiveChart") && object && object->isWidgetType())
         return new ChartAccessible(static_cast<LiveChart*>(object)); // Qt's cache owns it
     return nullptr;
+}
+
+void Notify(LiveChart* chart, QAccessible::Event change) {
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent event(chart, change);
+    QAccessible::updateAccessibility(&event);
 }
 
 } // namespace
@@ -40,8 +103,9 @@ void InstallChartAccessibility() {
 }
 
 void NotifyChartNameChanged(LiveChart* chart) {
-    if (!QAccessible::isActive())
-        return;
-    QAccessibleEvent event(chart, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
+    Notify(chart, QAccessible::NameChanged);
+}
+
+void NotifyChartDescriptionChanged(LiveChart* chart) {
+    Notify(chart, QAccessible::DescriptionChanged);
 }

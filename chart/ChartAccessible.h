@@ -5,6 +5,7 @@
 // What a screen reader hears of the chart: its title as the name, and the lines'
 // newest values with the shown range as the description. The texts are built
 // only when an assistive tool asks for them, so without one they cost nothing.
+// Its actions are the chart's context menu, which it can open, and the menu's entries.
 
 class LiveChart;
 
@@ -13,3 +14,5 @@ void InstallChartAccessibility();
 
 /* Tells assistive tools, if any listen, that the chart's name has changed. */
 void NotifyChartNameChanged(LiveChart* chart);
+/* The same for its description, where it says more than the newest values (a notice). */
+void NotifyChartDescriptionChanged(LiveChart* chart);

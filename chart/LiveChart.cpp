@@ -105,12 +105,29 @@ const ChartFrame& LiveChart::Frame() {
     return m_frame;
 }
 
+void LiveChart::SetNotice(const QString& notice) {
+    if (notice == m_notice)
+        return;
+    m_notice = notice;
+    changed();
+    NotifyChartDescriptionChanged(this);
+}
+
+QImage LiveChart::Image() {
+    m_imaging = true;
+    QImage image = grab().toImage();
+    m_imaging = false;
+    return image;
+}
+
 QString LiveChart::AccessibleName() const {
     return m_texts.titleLines == 2 ? m_texts.title[0] + QStringLiteral(", ") + m_texts.title[1]
                                    : m_texts.title[0];
 }
 
 QString LiveChart::AccessibleDescription() const {
+    if (!m_notice.isEmpty())
+        return m_notice;
     if (m_pointCount == 0)
         return tr("No points.");
     QString text;
@@ -142,7 +159,7 @@ void LiveChart::ensureLayout(const ShownRanges& ranges) {
 }
 
 void LiveChart::ensurePixmap() {
-    const PixmapKey key{*m_layoutKey, devicePixelRatioF(), hasFocus(), m_styleVersion};
+    const PixmapKey key{*m_layoutKey, devicePixelRatioF(), hasFocus() && !m_imaging, m_styleVersion};
     if (m_pixmapKey == key)
         return;
     // Drawn at the screen's density, so that it stays sharp on high-density screens.
@@ -172,6 +189,20 @@ void LiveChart::paintEvent(QPaintEvent*) {
     painter.drawPixmap(0, 0, m_pixmap);
     if (m_pointCount > 0)
         drawLines(painter);
+    if (!m_notice.isEmpty())
+        drawNotice(painter);
+}
+
+void LiveChart::drawNotice(QPainter& painter) const {
+    // At the top of the plotting area, on the background, so that no line crosses it;
+    // wrapped rather than cut where the area is narrow.
+    const QRect plot = m_frame.Plot().adjusted(4, 4, -4, -4);
+    painter.setFont(ChartLook::TextFont());
+    const int flags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap;
+    const QRect text = painter.boundingRect(plot, flags, m_notice);
+    painter.fillRect(text.adjusted(-4, -2, 4, 2), m_colours.background);
+    painter.setPen(m_colours.text);
+    painter.drawText(text, flags, m_notice);
 }
 
 void LiveChart::drawLines(QPainter& painter) const {

@@ -11,6 +11,7 @@
 #include "ChartZoom.h"
 
 #include <QFrame>
+#include <QImage>
 #include <QPixmap>
 
 #include <array>
@@ -45,6 +46,11 @@ public:
     void SetRightAxisAutomatic();
     /* Index of the newest sample, which a screen reader is told about; -1 for none. */
     void SetNewestIndex(int index) { m_newest = index; }
+    int NewestIndex() const { return m_newest; }
+    /* One line shown over the plotting area, and told to screen readers, until it is
+       set empty again (as it starts). */
+    void SetNotice(const QString& notice);
+    QString Notice() const { return m_notice; }
 
     /* Points per line: 0 or LineLength(). */
     int PointCount() const { return m_pointCount; }
@@ -60,7 +66,10 @@ public:
     /* The frame laid out for the current size, texts and ranges. */
     const ChartFrame& Frame();
 
-    /* For screen readers: the title, and the lines' newest values with the shown range. */
+    /* The chart as shown, without the focus outline, at the screen's density. */
+    QImage Image();
+
+    /* For screen readers: the title, and the notice or the lines' newest values with the shown range. */
     QString AccessibleName() const;
     QString AccessibleDescription() const;
 
@@ -99,6 +108,7 @@ private:
     void ensureLayout(const ShownRanges& ranges);
     void ensurePixmap();
     void drawLines(QPainter& painter) const;
+    void drawNotice(QPainter& painter) const;
     void changed();
     void textsChanged();
     void paletteChanged();
@@ -123,6 +133,10 @@ private:
     std::optional<LayoutKey> m_layoutKey;
     QPixmap m_pixmap;
     std::optional<PixmapKey> m_pixmapKey;
+
+    QString m_notice;
+    // True while Image() draws: a picture for others shows no focus outline.
+    bool m_imaging = false;
 
     QRubberBand* m_rubberBand;
     std::optional<QPoint> m_dragStart;

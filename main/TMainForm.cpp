@@ -3,6 +3,7 @@
 
 #include "TMainForm.h"
 
+#include "ChartMenu.h"
 #include "ClientServices.h"
 #include "LastResult.h"
 #include "ReadMeText.h"
@@ -12,6 +13,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTime>
 #include <QWindow>
 
 #include <algorithm>
@@ -37,6 +39,12 @@ ChartLine LineOf(ChartSeries series) {
     return series == ChartSeries::Peaks ? ChartLine::Series1 : ChartLine::Series2;
 }
 
+// What the chart shows while a failed request keeps the sampling suspended.
+QString SuspendedNotice(std::int32_t code) {
+    return QStringLiteral("No data since %1 (%2). Select the server again to resume.")
+        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), ErrorCodeText(std::uint32_t(code)));
+}
+
 // Under Wayland the compositor places windows; a program cannot, and is not to try.
 bool PlacedByCompositor() {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
@@ -49,6 +57,7 @@ TMainForm::TMainForm(ClientLibrary& client, QWidget* parent)
       m_sampling(*this, client), Timer1(this) {
     ui->setupUi(this);
     ui->Chart1->SetLineLength(WindowPoints);
+    new ChartMenu(ui->Chart1, TickInterval); // owned by the chart
 
     ui->Splitter1->setStretchFactor(1, 1);
     ui->Splitter1->setSizes({ServerListWidth, width() - ServerListWidth});
@@ -114,6 +123,9 @@ void TMainForm::ServerListClick(QObject* Sender) {
 
 void TMainForm::Timer1Timer(QObject* Sender) {
     m_sampling.SampleTick(Sender);
+    // The zeros a suspended sampling stores would read as an idle server: say why they are there.
+    if (m_sampling.Stopped && ui->Chart1->Notice().isEmpty())
+        ui->Chart1->SetNotice(SuspendedNotice(LastResult));
     ui->Chart1->SetNewestIndex(std::min(m_sampling.SampleCount, WindowPoints) - 1);
 }
 
@@ -132,6 +144,7 @@ void TMainForm::ResetChart(QObject* /*Sender*/) {
         return;
 
     m_sampling.ResetSampling();
+    ui->Chart1->SetNotice({});
     ui->Chart1->FillZeros();
 
     const ModeTexts* texts = nullptr;

@@ -9,11 +9,69 @@
 #include "ReportingApplication.h"
 #include "TMainForm.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QIcon>
 
 #include <cstdio>
 
-int main(int, char** argv) {
+namespace {
+
+enum class Answer { Run, Done, Wrong };
+
+// --help and --version answered, or a wrong argument refused, before the display is
+// needed: packagers and scripts ask these where there is none.
+Answer AnswerCommandLine(int argc, char** argv) {
+    const QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(SERVERSTATS_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Live statistics monitor for file servers: one window that lists the servers this\n"
+        "workstation is connected to and charts, once a second, the statistics of the one\n"
+        "picked. The window itself takes no options, arguments or configuration."));
+    // "-platform" is one unknown option, not eight.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    parser.addOptions({help, version});
+
+    const QString program = QFileInfo(QCoreApplication::arguments().value(0)).fileName();
+    QString wrong;
+    if (!parser.parse(QCoreApplication::arguments()))
+        wrong = parser.errorText();
+    else if (!parser.positionalArguments().isEmpty())
+        wrong = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+    if (!wrong.isEmpty()) {
+        std::fprintf(stderr, "%s: %s Try '%s --help'.\n", qPrintable(program),
+                     qPrintable(wrong.section(u'\n', 0, 0)), qPrintable(program));
+        return Answer::Wrong;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return Answer::Done;
+    }
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", qPrintable(program), SERVERSTATS_VERSION);
+        return Answer::Done;
+    }
+    return Answer::Run;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    switch (AnswerCommandLine(argc, argv)) {
+    case Answer::Done:
+        return 0;
+    case Answer::Wrong:
+        return 2;
+    case Answer::Run:
+        break;
+    }
+
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
     // Without a display Qt would abort with a core dump; a plain mistake deserves a plain line.
     if (const auto reason = NoDisplayReason(DisplayEnvironment::Current())) {
@@ -23,10 +81,11 @@ int main(int, char** argv) {
     }
 #endif
 
-    // The program takes no command line; only its own name reaches the toolkit.
-    int argc = 1;
-    // Wayland compositors match the window to its desktop entry, and with it the menu's icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("ServerStats"));
+    // The window takes no command line; only the program's name reaches the toolkit.
+    argc = 1;
+    // Wayland compositors match the window to its desktop entry, and with it the menu's icon:
+    // the application's ID, which also names its software-centre metadata.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.serverstats"));
     ReportingApplication app(argc, argv);
     // Taskbars and window switchers take the icon from the window itself (_NET_WM_ICON on X11).
     QIcon icon(QStringLiteral(":/ServerStats.svg"));

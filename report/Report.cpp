@@ -71,10 +71,13 @@ void CheckResult(std::uint32_t code, const QString& operation) {
         ShowMessageBox(MessageKind::Error, ResultText(code, operation));
 }
 
+QString ErrorCodeText(std::uint32_t code) {
+    return QStringLiteral("Error ") + QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char(' '));
+}
+
 QString ResultText(std::uint32_t code, const QString& operation) {
-    const QString hex = QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char(' '));
     // One multi-argument arg(): a '%' in the operation name is not taken for a placeholder.
-    return QStringLiteral("Error %1: %2").arg(hex, operation);
+    return QStringLiteral("%1: %2").arg(ErrorCodeText(code), operation);
 }
 
 void ShowPlainMessage(const QString& text) {

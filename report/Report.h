@@ -19,6 +19,9 @@ void ShowMessageBox(MessageKind kind, const QString& text);
 /* Does nothing for code 0; otherwise shows ResultText(code, operation) in an error box. */
 void CheckResult(std::uint32_t code, const QString& operation);
 
+/* "Error <code>", the code as ResultText shows it. */
+QString ErrorCodeText(std::uint32_t code);
+
 /* "Error <code>: <operation>", the code in upper-case hex, right-aligned in at least
    four places and padded with spaces ("Error   FF: InitNetWare"). */
 QString ResultText(std::uint32_t code, const QString& operation);

@@ -3,11 +3,14 @@
 # SPDX-License-Identifier: MIT
 # Checks an installed monitor in a throw-away root: exactly the expected files under
 # the prefix and nothing elsewhere, a valid desktop entry whose program and icon are
-# the installed ones and that starts it beside its own Read.me, a clean manual page,
-# and a program that starts and runs, or says in one line that it has no display.
+# the installed ones and that starts it beside its own Read.me, valid software-centre
+# metadata of the same name and the program's version, a clean manual page, --help and
+# --version answered without a display, and a program that starts and runs, or says in
+# one line that it has no display.
 #   check-install.sh tree <build dir>            cmake --install with DESTDIR and another prefix
 #   check-install.sh deb <package.deb> <version> dpkg -x of the package, and its control fields
-# Exits 77 (skipped) after all other checks when desktop-file-validate or the tools for
+# Exits 77 (skipped) after all other checks when a validator (desktop-file-validate,
+# appstreamcli) or the tools for
 # a virtual display (Xvfb, xdotool, xprop, xwd, ImageMagick's convert) are missing.
 set -euo pipefail
 
@@ -48,7 +51,8 @@ deb)
 esac
 
 icons=share/icons/hicolor
-expected=(bin/ServerStats share/applications/ServerStats.desktop
+id=org.example.serverstats
+expected=(bin/ServerStats share/applications/$id.desktop share/metainfo/$id.metainfo.xml
           share/doc/serverstats/Read.me share/doc/serverstats/changelog.gz
           share/doc/serverstats/copyright share/man/man1/ServerStats.1.gz
           share/serverstats/Read.me
@@ -58,7 +62,8 @@ diff -u <(printf "${prefix#/}/%s\n" "${expected[@]}" | sort) \
         <(cd "$root" && find . ! -type d | sed 's|^\./||' | sort) || fail "installed files differ"
 
 top=$root$prefix
-entry=$top/share/applications/ServerStats.desktop
+entry=$top/share/applications/$id.desktop
+metainfo=$top/share/metainfo/$id.metainfo.xml
 value() { sed -n "s/^$1=//p" "$entry"; }
 [ "$(value Exec)" = ServerStats ] || fail "the entry starts '$(value Exec)', not the installed program"
 [ -x "$top/bin/ServerStats" ] || fail "the program is not executable"
@@ -70,6 +75,24 @@ cmp -s "$source/Read.me" "$top/share/serverstats/Read.me" || fail "the installed
 
 warnings=$(gzip -dc "$top/share/man/man1/ServerStats.1.gz" | groff -man -ww -z 2>&1) || fail "groff failed: $warnings"
 [ -z "$warnings" ] || fail "the manual page has warnings: $warnings"
+
+# --version and --help need no display: standard output and status 0; anything else is
+# refused in one line on standard error with status 2, before a display is looked for.
+nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$top/bin/ServerStats")
+said=$("${nodisplay[@]}" --version 2>"$work/err") || fail "--version ended with status $?"
+[[ "$said" =~ ^ServerStats\ [0-9.]+$ ]] && [ ! -s "$work/err" ] || fail "--version said: $said $(cat "$work/err")"
+program_version=${said#ServerStats }
+[ -z "${version:-}" ] || [ "$program_version" = "$version" ] || fail "the program is version $program_version, the package $version"
+help=$("${nodisplay[@]}" --help 2>"$work/err") || fail "--help ended with status $?"
+[[ "$help" == "Usage: "*"--version"*"takes no options"* ]] || [[ "$help" == "Usage: "*"takes no options"*"--version"* ]] ||
+    fail "--help said: $help"
+[ ! -s "$work/err" ] || fail "--help wrote to standard error: $(cat "$work/err")"
+for wrong in --bogus -platform extra; do
+    status=0
+    said=$("${nodisplay[@]}" "$wrong" 2>&1 >/dev/null) || status=$?
+    [ "$status" -eq 2 ] && [ "$(wc -l <<<"$said")" -eq 1 ] && [[ "$said" == *"--help"* ]] ||
+        fail "'$wrong' ended with status $status: $said"
+done
 
 # Without a display: one line naming the command for a virtual one, status 1, no abort.
 status=0
@@ -125,11 +148,18 @@ for size in 16 32 48 64; do
     grep -q "Icon ($size x $size)" "$work/icon" || fail "the window has no ${size}-pixel icon: $(head -c 200 "$work/icon")"
 done
 
-if ! command -v desktop-file-validate >/dev/null; then
-    echo "desktop-file-validate is missing (Debian: desktop-file-utils): entry not validated"
+if ! command -v desktop-file-validate >/dev/null || ! command -v appstreamcli >/dev/null; then
+    echo "desktop-file-validate or appstreamcli is missing (Debian: desktop-file-utils, appstream): not validated"
     exit 77
 fi
 # It prints nothing for a valid entry; any hint or warning fails too.
 report=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $report"
 [ -z "$report" ] || fail "desktop-file-validate: $report"
-echo "installed tree under $prefix: ${#expected[@]} files as expected, desktop entry valid"
+# Not even a pedantic remark, for the file and for the tree (where the entry it launches
+# must lie beside it); its release is the program's version.
+for validate in "validate $metainfo" "validate-tree $top"; do
+    report=$(appstreamcli $validate --no-net --pedantic --no-color 2>&1) || fail "appstreamcli $validate: $report"
+    [ "$report" = "✔ Validation was successful." ] || fail "appstreamcli $validate: $report"
+done
+grep -q "<release version=\"$program_version\"" "$metainfo" || fail "the metadata's release is not $program_version"
+echo "installed tree under $prefix: ${#expected[@]} files as expected, desktop entry and metadata valid"

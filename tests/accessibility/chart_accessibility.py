@@ -2,9 +2,10 @@
 # SPDX-FileCopyrightText: 2026 The Server Stats authors
 # SPDX-License-Identifier: MIT
 """What a screen reader finds of the running monitor: the chart by its role, named
-by its title, described by the newest values of both lines and the shown range;
-the connection list's entries as radio buttons by their server names, the first
-one checked. Run inside a D-Bus session on an X display (see run-check)."""
+by its title, described by the newest values of both lines and the shown range,
+with its context menu's entries among its actions; the connection list's entries
+as radio buttons by their server names, the first one checked.
+Run inside a D-Bus session on an X display (see run-check)."""
 import os
 import subprocess
 import sys
@@ -69,7 +70,13 @@ def main(program):
             time.sleep(2.5)  # two ticks later the newest values have moved on
             later = chart.description
             print(f"chart description later: {later!r}")
+            action = chart.queryAction()
+            actions = [action.getName(i) for i in range(action.nActions)]
+            print(f"chart actions: {actions!r}")
             failures = []
+            for name in ("ShowMenu", "Copy Chart", "Save Chart As", "Save Data As"):
+                if name not in actions:
+                    failures.append(f"the actions lack {name!r}")
             if not chart.name.startswith("Server Utilization, "):
                 failures.append("the name is not the chart's title")
             for text in ("Utilization (Peaks): ", "Utilization (Gliding): ", "Shown range "):
