@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -246,6 +248,30 @@ private:
 };
 
 } // namespace
+
+bool ReplyBuffer::Append(std::string_view bytes) {
+    if (bytes.size() > MaxApiReplyBytes - m_size)
+        return false;
+    const std::size_t needed = m_size + bytes.size();
+    if (needed > m_capacity) {
+        const std::size_t capacity = std::min(std::max(needed, m_capacity * 2), MaxApiReplyBytes);
+        char* grown = static_cast<char*>(std::realloc(m_data.get(), capacity));
+        if (grown == nullptr)
+            return false;
+        m_data.release();
+        m_data.reset(grown);
+        m_capacity = capacity;
+    }
+    if (!bytes.empty())
+        std::memcpy(m_data.get() + m_size, bytes.data(), bytes.size());
+    m_size = needed;
+    return true;
+}
+
+void ReplyBuffer::Clear() {
+    m_data.reset();
+    m_size = m_capacity = 0;
+}
 
 ApiVerdict ReadActiveTargets(std::string_view reply, std::string_view job,
                              std::vector<ActiveTarget>& targets) {

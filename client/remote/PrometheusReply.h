@@ -11,6 +11,8 @@
 // throws: a reply that cannot be used is a verdict with a reason.
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,27 @@ constexpr std::size_t MaxDiscoveredServers = 10000;
 constexpr std::size_t MaxDiscoveredNames = 4 * MaxDiscoveredServers;
 /* Longer instances and URLs are no exporter's: their entry is left out. */
 constexpr std::size_t MaxDiscoveredFieldBytes = 4096;
+
+/* A reply as it arrives, refused past MaxApiReplyBytes. It grows with realloc, which moves
+   a large block by remapping its pages instead of copying them: a std::string that doubles
+   would hold its old and new buffers at once, near twice the limit at the end. */
+class ReplyBuffer {
+public:
+    /* Appends `bytes`; false, keeping what it had, where the reply would pass the limit or
+       no memory is left. */
+    [[nodiscard]] bool Append(std::string_view bytes);
+    std::string_view View() const { return {m_data.get(), m_size}; }
+    /* Empties it and gives its memory back. */
+    void Clear();
+
+private:
+    struct Free {
+        void operator()(char* p) const { std::free(p); }
+    };
+    std::unique_ptr<char, Free> m_data;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+};
 
 /* One active target of the job that Prometheus last scraped well. */
 struct ActiveTarget {

@@ -18,6 +18,7 @@ mode a line from standard input and answers "ok MODE" once it applies:
   back      counters far below the last ones, as after a restart
   missing   a reply without the vmstat family
 
+Its node name is "fake-exporter", or the first argument.
 Standard library only; ends when standard input closes.
 """
 import http.server
@@ -27,6 +28,7 @@ import threading
 import time
 
 state = {"mode": "good", "scrapes": 0}
+nodename = sys.argv[1] if len(sys.argv) > 1 else "fake-exporter"
 changed = threading.Condition()
 
 
@@ -42,7 +44,8 @@ def reply(scrapes, back=False, vmstat=True):
         # Above 2^32, so that only the low 32 bits reach the record.
         lines.append(f"node_vmstat_pgfault {2**32 + 1000 * n}")
         lines.append(f"node_vmstat_pgmajfault {10 * n}")
-    lines.append('node_uname_info{domainname="(none)",machine="x86_64",nodename="fake-exporter",'
+    escaped = nodename.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n")
+    lines.append(f'node_uname_info{{domainname="(none)",machine="x86_64",nodename="{escaped}",'
                  'release="6.1.0",sysname="Linux",version="#1"} 1')
     return ("\n".join(lines) + "\n").encode()
 
