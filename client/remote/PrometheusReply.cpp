@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace {
@@ -63,7 +64,13 @@ public:
             verdict.error = "reply over " + std::to_string(MaxApiReplyBytes >> 20) + " MiB";
             return verdict;
         }
-        const bool parsed = Json::sax_parse(reply.begin(), reply.end(), this);
+        bool parsed = false;
+        try {
+            parsed = Json::sax_parse(reply.begin(), reply.end(), this);
+        } catch (const std::bad_alloc&) {
+            // The one exception the parse can raise: memory ran out, not the reply's fault.
+            m_error = "out of memory";
+        }
         if (!parsed || !m_error.empty())
             verdict.error = m_error.empty() ? std::string("not JSON") : m_error;
         else if (m_status == "error")

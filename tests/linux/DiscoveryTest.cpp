@@ -17,6 +17,14 @@
 
 namespace {
 
+// AddressSanitizer's allocator copies on realloc and keeps freed memory in quarantine:
+// peaks of resident memory mean nothing there.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool MeasurePeaks = false;
+#else
+constexpr bool MeasurePeaks = true;
+#endif
+
 std::string ReadData(const char* file) {
     std::ifstream in(std::string(SERVERSTATS_TEST_DATA) + "/" + file, std::ios::binary);
     std::ostringstream text;
@@ -50,6 +58,10 @@ struct TargetsCase {
     std::vector<std::string> instances; // of the targets kept, in order
     std::string error;                  // a part of the reason, when not ok
 };
+
+void PrintTo(const TargetsCase& c, std::ostream* out) {
+    *out << c.what;
+}
 
 class ActiveTargetsReader : public ::testing::TestWithParam<TargetsCase> {};
 
@@ -166,7 +178,9 @@ TEST(ApiReplyLimits, AHundredMegabyteReplyIsRefusedUnread) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10));
     EXPECT_FALSE(verdict.ok);
     EXPECT_EQ(verdict.error, "reply over 64 MiB");
-    EXPECT_LT(PeakKib() - before, 1024);
+    if (MeasurePeaks) {
+        EXPECT_LT(PeakKib() - before, 1024);
+    }
     munmap(pages, size);
 }
 
@@ -181,7 +195,9 @@ TEST(ApiReplyLimits, ABufferStopsAtTheLimitWithoutDoubling) {
     EXPECT_EQ(buffer.View().size(), MaxApiReplyBytes);
     EXPECT_FALSE(buffer.Append("x"));
     EXPECT_TRUE(buffer.Append(""));
-    EXPECT_LT(PeakKib() - before, 80 << 10);
+    if (MeasurePeaks) {
+        EXPECT_LT(PeakKib() - before, 80 << 10);
+    }
     buffer.Clear();
     EXPECT_TRUE(buffer.View().empty());
 }

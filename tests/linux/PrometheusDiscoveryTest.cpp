@@ -22,6 +22,14 @@
 
 namespace {
 
+// AddressSanitizer's allocator copies on realloc and keeps freed memory in quarantine:
+// peaks of resident memory mean nothing there.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool MeasurePeaks = false;
+#else
+constexpr bool MeasurePeaks = true;
+#endif
+
 using namespace std::chrono_literals;
 
 struct Fetched {
@@ -129,6 +137,17 @@ struct FakeRow {
     const char* error;
 };
 
+void PrintTo(const FakeRow& row, std::ostream* out) {
+    *out << row.mode;
+}
+
+/* Peak resident memory of this process so far, in KiB. */
+long PeakKib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
 class FakePrometheus : public ::testing::TestWithParam<FakeRow> {};
 
 TEST_P(FakePrometheus, EveryRowEndsInTime) {
@@ -138,12 +157,13 @@ TEST_P(FakePrometheus, EveryRowEndsInTime) {
     fake.Say(row.mode);
     ASSERT_EQ(fake.ReadLine(), std::string("ok ") + row.mode);
 
-    const long peakBefore = [] { rusage u{}; getrusage(RUSAGE_SELF, &u); return u.ru_maxrss; }();
+    const long peakBefore = PeakKib();
     const auto start = std::chrono::steady_clock::now();
     const Outcome out = Discover(base, "node");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
-    const long peakAfter = [] { rusage u{}; getrusage(RUSAGE_SELF, &u); return u.ru_maxrss; }();
-    EXPECT_LT(peakAfter - peakBefore, 80 * 1024) << "KiB more at the peak";
+    if (MeasurePeaks) {
+        EXPECT_LT(PeakKib() - peakBefore, 80 * 1024) << "KiB more at the peak";
+    }
 
     EXPECT_EQ(out.result, row.result);
     EXPECT_EQ(out.servers.size(), row.servers);
