@@ -46,10 +46,15 @@ def get(url):
         return r.read()
 
 
-def fake_exporter(*args):
-    p = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_exporter.py"), *args],
+def fake_exporter(name=None):
+    p = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_exporter.py")],
                          stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    return p, f"127.0.0.1:{int(p.stdout.readline())}"
+    instance = f"127.0.0.1:{int(p.stdout.readline())}"
+    if name is not None:
+        p.stdin.write(f"name {json.dumps(name)}\n")
+        p.stdin.flush()
+        p.stdout.readline()
+    return p, instance
 
 
 def main():
