@@ -284,14 +284,4 @@ TEST(DiscoveryRequests, UrlsUnderTheApiBase) {
     EXPECT_EQ(ScrapeUrl("https://Prom.example.org:443"), "https://prom.example.org/metrics");
 }
 
-TEST(DiscoveryRequests, HttpStatusMeanings) {
-    EXPECT_EQ(DiscoveryHttpResult(200), 0u);
-    EXPECT_EQ(DiscoveryHttpResult(401), DiscoveryCode::Refused);
-    EXPECT_EQ(DiscoveryHttpResult(403), DiscoveryCode::Refused);
-    EXPECT_EQ(DiscoveryHttpResult(500), DiscoveryCode::BadAnswer);
-    EXPECT_EQ(DiscoveryHttpResult(404), DiscoveryCode::BadAnswer);
-    EXPECT_TRUE(DiscoveryFallsBack(404));
-    EXPECT_FALSE(DiscoveryFallsBack(200));
-}
-
 } // namespace
