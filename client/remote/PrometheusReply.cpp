@@ -1,0 +1,300 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
+#include "PrometheusReply.h"
+
+#include "ServerName.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace {
+
+using Json = nlohmann::json;
+
+/* A reason quoted from the other side is cut and cleaned before it reaches a terminal. */
+constexpr std::size_t MaxReasonBytes = 512;
+
+/* One open object or array, and in an object the key whose value comes next. */
+struct Frame {
+    bool array = false;
+    std::string key;
+};
+
+/* nlohmann-json's SAX events, turned into "a value at this path". The parser keeps no
+   tree and no recursion of its own; this refuses nesting past MaxApiReplyDepth as it
+   opens, so a reply nested ten thousand deep stops at its 65th bracket. Reads the common
+   envelope, {"status": ..., "error": ..., "data": {...}}, and hands everything inside
+   data to the reader. */
+class ApiReplySax {
+public:
+    virtual ~ApiReplySax() = default;
+
+    bool null() { return Scalar(nullptr); }
+    bool boolean(bool) { return Scalar(nullptr); }
+    bool number_integer(Json::number_integer_t) { return Scalar(nullptr); }
+    bool number_unsigned(Json::number_unsigned_t) { return Scalar(nullptr); }
+    bool number_float(Json::number_float_t, const std::string&) { return Scalar(nullptr); }
+    bool binary(Json::binary_t&) { return Scalar(nullptr); }
+    bool string(std::string& value) { return Scalar(&value); }
+
+    bool start_object(std::size_t) { return Open(false); }
+    bool start_array(std::size_t) { return Open(true); }
+    bool key(std::string& key) {
+        m_path.back().key = std::move(key);
+        return true;
+    }
+    bool end_object() { return Close(); }
+    bool end_array() { return Close(); }
+
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception&) {
+        if (m_error.empty())
+            m_error = "not JSON (at byte " + std::to_string(position) + ")";
+        return false;
+    }
+
+    /* Runs the parse and judges the envelope. */
+    ApiVerdict Read(std::string_view reply) {
+        ApiVerdict verdict;
+        if (reply.size() > MaxApiReplyBytes) {
+            verdict.error = "reply over " + std::to_string(MaxApiReplyBytes >> 20) + " MiB";
+            return verdict;
+        }
+        bool parsed = false;
+        try {
+            parsed = Json::sax_parse(reply.begin(), reply.end(), this);
+        } catch (const std::bad_alloc&) {
+            // The one exception the parse can raise: memory ran out, not the reply's fault.
+            m_error = "out of memory";
+        }
+        if (!parsed || !m_error.empty())
+            verdict.error = m_error.empty() ? std::string("not JSON") : m_error;
+        else if (m_status == "error")
+            verdict.error = m_reason.empty() ? std::string("status error") : m_reason;
+        else if (m_status != "success")
+            verdict.error = "no status \"success\"";
+        else if (!m_sawList)
+            verdict.error = std::string("no array data.") + ListName();
+        else
+            verdict.ok = true;
+        verdict.cut = verdict.ok && m_cut;
+        return verdict;
+    }
+
+protected:
+    /* The key of the list inside data: "activeTargets" or "result". */
+    virtual const char* ListName() const = 0;
+    /* A list element opens (an object, at depth 3) or closes. */
+    virtual void OpenEntry() = 0;
+    virtual void CloseEntry() = 0;
+    /* A scalar inside a list element: `value` is null for any non-string. */
+    virtual void EntryValue(std::string* value) = 0;
+    /* The list starts afresh (a repeated key replaces its value, as in a tree). */
+    virtual void ClearList() = 0;
+
+    /* How deep a value lies in its list element: 1 for the element's own members. */
+    std::size_t EntryDepth() const { return m_path.size() - 3; }
+    /* The key at `depth` on the way down to the value: EntryKey(1) is the member's. */
+    const std::string& EntryKey(std::size_t depth) const { return m_path[2 + depth].key; }
+    bool m_cut = false;
+
+private:
+    bool InList() const {
+        return m_path.size() >= 3 && !m_path[0].array && m_path[0].key == "data" &&
+               !m_path[1].array && m_path[1].key == ListName() && m_path[2].array;
+    }
+
+    bool Open(bool array) {
+        if (m_path.size() >= std::size_t(MaxApiReplyDepth)) {
+            m_error = "nested deeper than " + std::to_string(MaxApiReplyDepth);
+            return false;
+        }
+        if (array && m_path.size() == 2 && InListPrefix()) {
+            m_sawList = true;
+            ClearList();
+        }
+        if (!array && m_path.size() == 3 && InList())
+            OpenEntry();
+        m_path.push_back(Frame{array, {}});
+        return true;
+    }
+
+    bool Close() {
+        const bool array = m_path.back().array;
+        m_path.pop_back();
+        if (!array && m_path.size() == 3 && InList())
+            CloseEntry();
+        return true;
+    }
+
+    bool InListPrefix() const {
+        return !m_path[0].array && m_path[0].key == "data" && !m_path[1].array &&
+               m_path[1].key == ListName();
+    }
+
+    bool Scalar(std::string* value) {
+        if (m_path.size() == 1 && !m_path[0].array) {
+            if (m_path[0].key == "status")
+                m_status = value ? std::move(*value) : std::string();
+            else if (m_path[0].key == "error")
+                m_reason = value ? ListableServerName(*value, MaxReasonBytes) : std::string();
+        } else if (m_path.size() >= 4 && InList() && !m_path[3].array) {
+            EntryValue(value);
+        }
+        return true;
+    }
+
+    std::vector<Frame> m_path;
+    std::string m_status;
+    std::string m_reason;
+    std::string m_error;
+    bool m_sawList = false;
+};
+
+bool Fits(const std::string& field) {
+    return field.size() <= MaxDiscoveredFieldBytes;
+}
+
+/* Sets `field` to a string value, or marks it absent for any other value. */
+void Take(std::string* value, std::string& field, bool& present) {
+    present = value != nullptr;
+    if (value)
+        field = std::move(*value);
+}
+
+class TargetsSax final : public ApiReplySax {
+public:
+    TargetsSax(std::string_view job, std::vector<ActiveTarget>& targets) : m_job(job), m_targets(targets) {}
+
+private:
+    const char* ListName() const override { return "activeTargets"; }
+    void ClearList() override {
+        m_targets.clear();
+        m_cut = false;
+    }
+    void OpenEntry() override {
+        m_entry = {};
+        m_hasInstance = m_hasUrl = m_isJob = m_isUp = false;
+    }
+    void EntryValue(std::string* value) override {
+        if (EntryDepth() == 1) {
+            const std::string& key = EntryKey(1);
+            if (key == "scrapeUrl")
+                Take(value, m_entry.scrapeUrl, m_hasUrl);
+            else if (key == "health")
+                m_isUp = value && *value == "up";
+        } else if (EntryDepth() == 2 && EntryKey(1) == "labels") {
+            const std::string& key = EntryKey(2);
+            if (key == "instance")
+                Take(value, m_entry.instance, m_hasInstance);
+            else if (key == "job")
+                m_isJob = value && *value == m_job;
+        }
+    }
+    void CloseEntry() override {
+        if (!(m_isJob && m_isUp && m_hasInstance && m_hasUrl && Fits(m_entry.instance) &&
+              Fits(m_entry.scrapeUrl)))
+            return;
+        if (m_targets.size() == MaxDiscoveredServers) {
+            m_cut = true;
+            return;
+        }
+        m_targets.push_back(std::move(m_entry));
+    }
+
+    std::string_view m_job;
+    std::vector<ActiveTarget>& m_targets;
+    ActiveTarget m_entry;
+    bool m_hasInstance = false;
+    bool m_hasUrl = false;
+    bool m_isJob = false;
+    bool m_isUp = false;
+};
+
+class NamesSax final : public ApiReplySax {
+public:
+    explicit NamesSax(std::vector<InstanceName>& names) : m_names(names) {}
+
+private:
+    const char* ListName() const override { return "result"; }
+    void ClearList() override {
+        m_names.clear();
+        m_cut = false;
+    }
+    void OpenEntry() override {
+        m_entry = {};
+        m_hasInstance = m_hasName = false;
+    }
+    void EntryValue(std::string* value) override {
+        if (EntryDepth() != 2 || EntryKey(1) != "metric")
+            return;
+        const std::string& key = EntryKey(2);
+        if (key == "instance")
+            Take(value, m_entry.instance, m_hasInstance);
+        else if (key == "nodename")
+            Take(value, m_entry.nodeName, m_hasName);
+    }
+    void CloseEntry() override {
+        if (!(m_hasInstance && m_hasName && Fits(m_entry.instance) && Fits(m_entry.nodeName)))
+            return;
+        if (m_names.size() == MaxDiscoveredNames) {
+            m_cut = true;
+            return;
+        }
+        m_names.push_back(std::move(m_entry));
+    }
+
+    std::vector<InstanceName>& m_names;
+    InstanceName m_entry;
+    bool m_hasInstance = false;
+    bool m_hasName = false;
+};
+
+} // namespace
+
+bool ReplyBuffer::Append(std::string_view bytes) {
+    if (bytes.size() > MaxApiReplyBytes - m_size)
+        return false;
+    const std::size_t needed = m_size + bytes.size();
+    if (needed > m_capacity) {
+        const std::size_t capacity = std::min(std::max(needed, m_capacity * 2), MaxApiReplyBytes);
+        char* grown = static_cast<char*>(std::realloc(m_data.get(), capacity));
+        if (grown == nullptr)
+            return false;
+        m_data.release();
+        m_data.reset(grown);
+        m_capacity = capacity;
+    }
+    if (!bytes.empty())
+        std::memcpy(m_data.get() + m_size, bytes.data(), bytes.size());
+    m_size = needed;
+    return true;
+}
+
+void ReplyBuffer::Clear() {
+    m_data.reset();
+    m_size = m_capacity = 0;
+}
+
+ApiVerdict ReadActiveTargets(std::string_view reply, std::string_view job,
+                             std::vector<ActiveTarget>& targets) {
+    targets.clear();
+    TargetsSax sax(job, targets);
+    ApiVerdict verdict = sax.Read(reply);
+    if (!verdict.ok)
+        targets.clear();
+    return verdict;
+}
+
+ApiVerdict ReadInstanceNames(std::string_view reply, std::vector<InstanceName>& names) {
+    names.clear();
+    NamesSax sax(names);
+    ApiVerdict verdict = sax.Read(reply);
+    if (!verdict.ok)
+        names.clear();
+    return verdict;
+}

@@ -1,0 +1,226 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
+// The discovery's readers and join over HTTP on 127.0.0.1: every row of the scripted
+// fake Prometheus, and Debian's real Prometheus watching its node exporter and two fakes.
+// The transfers here are plain libcurl calls with the limits the client sets.
+
+#include "Discovery.h"
+
+#include <QProcess>
+#include <QString>
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+// AddressSanitizer's allocator copies on realloc and keeps freed memory in quarantine:
+// peaks of resident memory mean nothing there.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool MeasurePeaks = false;
+#else
+constexpr bool MeasurePeaks = true;
+#endif
+
+using namespace std::chrono_literals;
+
+struct Fetched {
+    CURLcode code = CURLE_OK;
+    long status = 0;
+    ReplyBuffer body;
+};
+
+/* One GET with the API's limits: a time limit, and no reply past MaxApiReplyBytes. */
+Fetched Fetch(const std::string& url, std::chrono::milliseconds timeout = 3s) {
+    Fetched out;
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+    const auto write = +[](char* data, std::size_t, std::size_t size, void* user) -> std::size_t {
+        return static_cast<ReplyBuffer*>(user)->Append({data, size}) ? size : 0;
+    };
+    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, long(timeout.count()));
+    curl_easy_setopt(curl.get(), CURLOPT_MAXFILESIZE_LARGE, curl_off_t(MaxApiReplyBytes));
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, write);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &out.body);
+    out.code = curl_easy_perform(curl.get());
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &out.status);
+    return out;
+}
+
+/* A helper script of this folder, talked to by lines as fake_exporter.py is. */
+class Script {
+public:
+    Script(const char* file, QStringList arguments) {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("/usr/bin/python3"),
+                        QStringList{QStringLiteral(SERVERSTATS_TEST_SOURCE "/") + file} + arguments);
+        if (!m_process.waitForStarted(10000))
+            throw std::runtime_error(std::string(file) + " did not start");
+    }
+    ~Script() {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+    Script(const Script&) = delete;
+    Script& operator=(const Script&) = delete;
+
+    /* The next whole line, without its end; a pipe may deliver it in pieces. */
+    std::string ReadLine(int timeoutMs = 10000) {
+        while (!m_process.canReadLine())
+            if (!m_process.waitForReadyRead(timeoutMs))
+                throw std::runtime_error("the script fell silent");
+        return m_process.readLine().trimmed().toStdString();
+    }
+    void Say(const std::string& line) { m_process.write((line + "\n").c_str()); }
+
+private:
+    QProcess m_process;
+};
+
+/* What the client would list from one discovery line, or the code it would meet. */
+struct Outcome {
+    ClientResult result = 0;
+    std::string error;
+    std::vector<DiscoveredServer> servers;
+};
+
+ClientResult TransferResult(const Fetched& f) {
+    if (f.code == CURLE_OPERATION_TIMEDOUT)
+        return DiscoveryCode::NoAnswer;
+    if (f.code != CURLE_OK)
+        return DiscoveryCode::BadAnswer;
+    return 0;
+}
+
+Outcome Discover(const std::string& base, const std::string& job) {
+    Outcome out;
+    const Fetched targets = Fetch(TargetsRequestUrl(base));
+    if ((out.result = TransferResult(targets)) != 0)
+        return out;
+    const Fetched names = Fetch(NamesRequestUrl(base, job));
+    if ((out.result = TransferResult(names)) != 0)
+        return out;
+    const bool fallback = DiscoveryFallsBack(targets.status);
+    if ((out.result = fallback ? 0 : DiscoveryHttpResult(targets.status)) != 0 ||
+        (out.result = DiscoveryHttpResult(names.status)) != 0)
+        return out;
+    std::vector<ActiveTarget> active;
+    std::vector<InstanceName> nodeNames;
+    ApiVerdict verdict = fallback ? ApiVerdict{true, {}, false} : ReadActiveTargets(targets.body.View(), job, active);
+    if (verdict.ok)
+        verdict = ReadInstanceNames(names.body.View(), nodeNames);
+    if (!verdict.ok) {
+        out.result = DiscoveryCode::BadAnswer;
+        out.error = verdict.error;
+        return out;
+    }
+    out.servers = fallback ? FallbackServers(nodeNames, false) : JoinDiscovery(active, nodeNames);
+    return out;
+}
+
+struct FakeRow {
+    const char* mode;
+    ClientResult result;
+    std::size_t servers;
+    const char* error;
+};
+
+void PrintTo(const FakeRow& row, std::ostream* out) {
+    *out << row.mode;
+}
+
+/* Peak resident memory of this process so far, in KiB. */
+long PeakKib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+class FakePrometheus : public ::testing::TestWithParam<FakeRow> {};
+
+TEST_P(FakePrometheus, EveryRowEndsInTime) {
+    const FakeRow& row = GetParam();
+    Script fake("fake_prometheus.py", {});
+    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
+    fake.Say(row.mode);
+    ASSERT_EQ(fake.ReadLine(), std::string("ok ") + row.mode);
+
+    const long peakBefore = PeakKib();
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome out = Discover(base, "node");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
+    if (MeasurePeaks) {
+        EXPECT_LT(PeakKib() - peakBefore, 80 * 1024) << "KiB more at the peak";
+    }
+
+    EXPECT_EQ(out.result, row.result);
+    EXPECT_EQ(out.servers.size(), row.servers);
+    EXPECT_NE(out.error.find(row.error), std::string::npos) << out.error;
+    if (std::string(row.mode) == "good" || std::string(row.mode) == "notargets") {
+        std::vector<ListedName> list;
+        for (const DiscoveredServer& s : out.servers)
+            list.push_back({s.name, s.instance});
+        TellNamesApart(list);
+        EXPECT_EQ(list[list.size() - 2].name, "twin (127.0.0.1:9100)");
+        EXPECT_EQ(list.back().name, "twin (127.0.0.2:9100)");
+        EXPECT_EQ(list[list.size() - 3].name, "fs-01999");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FakePrometheus,
+    ::testing::Values(FakeRow{"good", 0, 2000, ""}, FakeRow{"nonames", 0, 0, ""},
+                      // Without a targets list nothing tells that two exporters are down.
+                      FakeRow{"notargets", 0, 2002, ""}, FakeRow{"stall", DiscoveryCode::NoAnswer, 0, ""},
+                      FakeRow{"500", DiscoveryCode::BadAnswer, 0, ""}, FakeRow{"401", DiscoveryCode::Refused, 0, ""},
+                      FakeRow{"garbage", DiscoveryCode::BadAnswer, 0, "not JSON"},
+                      FakeRow{"error", DiscoveryCode::BadAnswer, 0, "invalid parameter \"query\": 1:17: parse error"},
+                      FakeRow{"deep", DiscoveryCode::BadAnswer, 0, "nested deeper than 64"},
+                      FakeRow{"huge", DiscoveryCode::BadAnswer, 0, ""}),
+    [](const auto& info) { return std::string("mode_") + info.param.mode; });
+
+TEST(RealPrometheus, ListsItsNodeExporterAndBothFakes) {
+    if (access("/usr/bin/prometheus", X_OK) != 0 || access("/usr/bin/prometheus-node-exporter", X_OK) != 0)
+        GTEST_SKIP() << "prometheus or prometheus-node-exporter is not installed";
+    Script real("real_prometheus.py", {});
+    std::istringstream line(real.ReadLine(25000));
+    std::string port, node, fake, same;
+    line >> port >> node >> fake >> same;
+    ASSERT_FALSE(same.empty()) << "the real Prometheus did not come up: " << line.str();
+
+    const Outcome out = Discover("http://127.0.0.1:" + port, "node");
+    ASSERT_EQ(out.result, 0u) << out.error;
+    ASSERT_EQ(out.servers.size(), 3u);
+
+    // This machine first, through the stand-in, as the client lists it; then the fleet.
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::vector<ListedName> list{{host, ""}};
+    for (const DiscoveredServer& s : out.servers) {
+        list.push_back({s.name, s.instance});
+        EXPECT_EQ(s.scrapeUrl, "http://" + s.instance + "/metrics");
+    }
+    TellNamesApart(list);
+    std::vector<std::string> names;
+    for (const ListedName& n : list)
+        names.push_back(n.name);
+    std::vector<std::string> expected{host, "fake-exporter", std::string(host) + " (" + node + ")",
+                                      std::string(host) + " (" + same + ")"};
+    std::sort(expected.begin() + 1, expected.end());
+    std::sort(names.begin() + 1, names.end());
+    EXPECT_EQ(names, expected);
+}
+
+} // namespace
