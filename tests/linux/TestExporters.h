@@ -7,6 +7,7 @@
 
 #include "ClientLibrary.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -17,13 +18,15 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 /* tests/linux/fake_exporter.py, switched between its modes. */
 class FakeExporter {
 public:
-    FakeExporter() {
+    /* `options` as the script takes them: --tls CERT KEY, --close-after N, --auth USER:PASSWORD. */
+    explicit FakeExporter(const QStringList& options = {}) : m_tls(options.contains(QStringLiteral("--tls"))) {
         m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral(SERVERSTATS_TEST_SOURCE "/fake_exporter.py")});
+                        QStringList{QStringLiteral(SERVERSTATS_TEST_SOURCE "/fake_exporter.py")} + options);
         if (!m_process.waitForStarted(10000))
             throw std::runtime_error("the fake exporter did not start");
         m_port = ReadLine().trimmed().toInt();
@@ -38,7 +41,10 @@ public:
     FakeExporter(const FakeExporter&) = delete;
     FakeExporter& operator=(const FakeExporter&) = delete;
 
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/metrics"; }
+    std::string Url(const std::string& host = "127.0.0.1") const {
+        return (m_tls ? "https://" : "http://") + host + ":" + std::to_string(m_port) + "/metrics";
+    }
+    int Port() const { return m_port; }
     /* Switches the mode and returns once the fake has taken it. */
     void SetMode(const std::string& mode) {
         m_process.write((mode + "\n").c_str());
@@ -55,8 +61,60 @@ private:
         return m_process.readLine();
     }
 
+    bool m_tls;
     QProcess m_process;
     int m_port = 0;
+};
+
+/* Runs a program to its end; its standard output. */
+inline std::string RunProgram(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        throw std::runtime_error(program.toStdString() + " failed: " +
+                                 process.readAllStandardError().toStdString());
+    return process.readAllStandardOutput().toStdString();
+}
+
+/* Throw-away certificates in a folder: authorities, and server certificates they sign. */
+class TestCertificates {
+public:
+    explicit TestCertificates(QString dir) : m_dir(std::move(dir)) {}
+    /* NAME.pem and NAME.key, an authority of its own. */
+    void Authority(const QString& name) const {
+        RunProgram(QStringLiteral("openssl"),
+                   QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + Ec() +
+                       QStringList{QStringLiteral("-keyout"), Path(name, ".key"), QStringLiteral("-out"),
+                                   Path(name, ".pem"), QStringLiteral("-days"), QStringLiteral("1"),
+                                   QStringLiteral("-subj"), QStringLiteral("/CN=Server Stats test ") + name});
+    }
+    /* NAME.pem and NAME.key for the subjectAltName `san` (as "IP:127.0.0.1"), signed by `authority`. */
+    void Server(const QString& name, const QString& authority, const QString& san) const {
+        RunProgram(QStringLiteral("openssl"),
+                   QStringList{QStringLiteral("req")} + Ec() +
+                       QStringList{QStringLiteral("-keyout"), Path(name, ".key"), QStringLiteral("-out"),
+                                   Path(name, ".csr"), QStringLiteral("-subj"), QStringLiteral("/CN=") + name});
+        QFile ext(Path(name, ".ext"));
+        if (!ext.open(QIODevice::WriteOnly) || ext.write(("subjectAltName=" + san + "\n").toUtf8()) < 0)
+            throw std::runtime_error("cannot write the certificate's extensions");
+        ext.close();
+        RunProgram(QStringLiteral("openssl"),
+                   {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), Path(name, ".csr"),
+                    QStringLiteral("-CA"), Path(authority, ".pem"), QStringLiteral("-CAkey"),
+                    Path(authority, ".key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
+                    Path(name, ".pem"), QStringLiteral("-days"), QStringLiteral("1"),
+                    QStringLiteral("-extfile"), Path(name, ".ext")});
+    }
+    QString Path(const QString& name, const char* suffix) const {
+        return m_dir + QLatin1Char('/') + name + QLatin1String(suffix);
+    }
+
+private:
+    static QStringList Ec() {
+        return {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    }
+    QString m_dir;
 };
 
 /* A port on 127.0.0.1 that nothing listened on a moment ago. */

@@ -17,20 +17,31 @@ mode a line from standard input and answers "ok MODE" once it applies:
   huge      100 MB without a length; hugelength: announces 100 MB
   back      counters far below the last ones, as after a restart
   missing   a reply without the vmstat family
+  big       a sound reply padded with comments to 3 MB
+  404       answers 404
+  name TEXT a sound reply whose nodename is TEXT, a JSON string
+
+Options: --tls CERT KEY serves HTTPS; --close-after N closes each connection after
+N replies; --auth USER:PASSWORD answers 401 to any other basic authentication.
 
 Standard library only; ends when standard input closes.
 """
+import argparse
+import base64
 import http.server
+import json
 import socket
+import ssl
 import sys
 import threading
 import time
 
-state = {"mode": "good", "scrapes": 0}
+state = {"mode": "good", "scrapes": 0, "name": "fake-exporter"}
+options = None
 changed = threading.Condition()
 
 
-def reply(scrapes, back=False, vmstat=True):
+def reply(scrapes, back=False, vmstat=True, name="fake-exporter"):
     n = 1 if back else scrapes + 10
     lines = ["# HELP node_cpu_seconds_total Seconds the CPUs spent in each mode.",
              "# TYPE node_cpu_seconds_total counter"]
@@ -42,8 +53,9 @@ def reply(scrapes, back=False, vmstat=True):
         # Above 2^32, so that only the low 32 bits reach the record.
         lines.append(f"node_vmstat_pgfault {2**32 + 1000 * n}")
         lines.append(f"node_vmstat_pgmajfault {10 * n}")
-    lines.append('node_uname_info{domainname="(none)",machine="x86_64",nodename="fake-exporter",'
-                 'release="6.1.0",sysname="Linux",version="#1"} 1')
+    escaped = name.replace("\\", "\\\\").replace("\n", "\\n").replace('"', '\\"')
+    lines.append('node_uname_info{domainname="(none)",machine="x86_64",nodename="' + escaped +
+                 '",release="6.1.0",sysname="Linux",version="#1"} 1')
     return ("\n".join(lines) + "\n").encode()
 
 
@@ -61,12 +73,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def do_GET(self):
+        self.replies = getattr(self, "replies", 0) + 1
+        if options.close_after and self.replies >= options.close_after:
+            self.close_connection = True
         with changed:
             mode = state["mode"]
             state["scrapes"] += 1
             scrapes = state["scrapes"]
+            name = state["name"]
+        if options.auth:
+            expected = "Basic " + base64.b64encode(options.auth.encode()).decode()
+            if self.headers.get("Authorization") != expected:
+                self.send(401, b"who are you\n")
+                return
         if mode == "good":
             self.send(200, reply(scrapes))
+        elif mode == "name":
+            self.send(200, reply(scrapes, name=name))
+        elif mode == "big":
+            body = reply(scrapes)
+            filler = b"# filler line of a long but valid reply\n"
+            self.send(200, filler * (3_000_000 // len(filler)) + body)
+        elif mode == "404":
+            self.send(404, b"not here\n")
         elif mode == "stall":
             with changed:
                 changed.wait_for(lambda: state["mode"] != "stall", timeout=60)
@@ -115,7 +144,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def main():
+    global options
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--close-after", type=int, default=0)
+    parser.add_argument("--auth")
+    options = parser.parse_args()
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    if options.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*options.tls)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     server.daemon_threads = True
     server.socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     threading.Thread(target=server.serve_forever, daemon=True).start()
@@ -125,9 +164,12 @@ def main():
         if not mode:
             continue
         with changed:
+            if mode.startswith("name "):
+                state["name"] = json.loads(mode[5:])
+                mode = "name"
             state["mode"] = mode
             changed.notify_all()
-        print("ok", mode, flush=True)
+        print("ok", line.strip(), flush=True)
     server.shutdown()
 
 
