@@ -18,11 +18,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 /* What a server's reply buffer may always hold, and what one may keep between scrapes. */
-constexpr std::size_t OwnBytes = 64 * 1024;
+constexpr std::size_t OwnBytes = 16 * 1024;
 constexpr std::size_t KeepBytes = 256 * 1024;
-/* What all replies together may hold beyond their own 64 KiB: a flood from every server at
+/* What all replies together may hold beyond their own 16 KiB: a flood from every server at
    once pauses at this rather than taking 4 MiB each. */
-constexpr std::size_t PoolBytes = std::size_t(24) << 20;
+constexpr std::size_t PoolBytes = std::size_t(16) << 20;
 /* The longest the thread sleeps without a reason: it also bounds how late a stop is seen
    should a wake-up ever be lost. */
 constexpr int LongestPollMs = 1000;
