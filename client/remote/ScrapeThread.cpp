@@ -9,6 +9,10 @@
 
 #include <curl/curl.h>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -331,6 +335,10 @@ Filed File(Transfer& t, CURLcode code) {
 } // namespace
 
 void ScrapeThread::run(std::chrono::milliseconds interval) {
+#if defined(__linux__)
+    // So that top -H and /proc/PID/task show which thread is the network's.
+    pthread_setname_np(pthread_self(), "ServerStats net");
+#endif
     Network& net = *m_network;
     CURLM* multi = net.multi.get();
     std::vector<Wish> wishes(net.transfers.size());
