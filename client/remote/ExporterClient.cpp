@@ -17,8 +17,13 @@ using Clock = std::chrono::steady_clock;
 
 std::string Seconds(std::chrono::milliseconds duration) {
     const auto tenths = (duration.count() + 50) / 100;
-    return std::to_string(tenths / 10) + (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") +
-           " s";
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0) {
+        text += '.';
+        text += std::to_string(tenths % 10);
+    }
+    text += " s";
+    return text;
 }
 
 } // namespace
@@ -125,10 +130,11 @@ ClientResult ExporterClient::failed(HandleSlot& slot, ClientResult result) {
         // Once a handle, when it first fails: the window suspends its sampling then.
         slot.reported = true;
         const ServerAnswer answer = m_thread->Answer(slot.server);
-        std::string reason = result == NoAnswer ? "no good answer in " + Seconds(m_timing.stale) : "";
-        if (!answer.reason.empty())
-            reason += (reason.empty() ? "" : "; last: ") + answer.reason;
-        m_errors << m_servers[slot.server].url << ": " << reason << std::endl;
+        m_errors << m_servers[slot.server].url << ": ";
+        if (result == NoAnswer)
+            m_errors << "no good answer in " << Seconds(m_timing.stale)
+                     << (answer.reason.empty() ? "" : "; last: ");
+        m_errors << answer.reason << std::endl;
     }
     return result;
 }
