@@ -6,6 +6,7 @@
 // connections that drop, long replies and a flood from every server at once.
 
 #include "ExporterClient.h"
+#include "ScrapeOptions.h"
 #include "TestExporters.h"
 
 #include <QTemporaryDir>
@@ -183,6 +184,14 @@ private:
     static constexpr const char* Names[] = {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
                                             "ALL_PROXY"};
 };
+
+TEST(Proxy, LoopbackIsKnownWithoutAResolver) {
+    for (const char* host : {"127.0.0.1", "127.255.3.4", "[::1]", "localhost", "LocalHost.", "127.000.0.1"})
+        EXPECT_TRUE(IsLoopbackHost(host)) << host;
+    for (const char* host : {"128.0.0.1", "127.0.0.256", "127.0.0.1.", "127.0.0", "1270.0.0.1", "127.0.0.1.2",
+                             "localhost.example.org", "localhost..", "[::2]", "[::ffff:127.0.0.1]", ""})
+        EXPECT_FALSE(IsLoopbackHost(host)) << host;
+}
 
 TEST(Proxy, LoopbackAndCredentialsNeverGoThroughTheEnvironmentsProxy) {
     FakeExporter fake({QStringLiteral("--auth"), QStringLiteral("monitor:s3cret")});
