@@ -42,7 +42,7 @@ public:
     static constexpr ClientResult BadAnswer = 0x8902; // an HTTP error, a malformed or oversized
                                                       // reply, or a needed family missing
     static constexpr ClientResult Refused = 0x8903;   // the server answered 401 or 403
-    static constexpr ClientResult TlsFailure = 0x8904; // no trusted TLS connection
+    static constexpr ClientResult TlsFailure = 0x8904; // the certificate is not trusted
     static constexpr ClientResult TooManyOpen = 0x8905;    // every handle of the table is in use
     static constexpr ClientResult InvalidHandle = 0x8906;  // the handle is not open
     static constexpr ClientResult UnknownServer = 0x8907;  // no such line in the table

@@ -108,8 +108,9 @@ std::optional<ClientResult> Outcome(CURLcode code, long status) {
     case CURLE_HTTP2_STREAM:
     case CURLE_WRITE_ERROR: // the reply passed the limit, which Receive refused
         return ExporterClient::BadAnswer;
+    // A handshake cut short (CURLE_SSL_CONNECT_ERROR) is left to the next scrape, as any
+    // dropped connection: an exporter restarting does that.
     case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE:
