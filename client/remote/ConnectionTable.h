@@ -19,6 +19,10 @@ struct ConnectionEntry {
     std::string password;
     /* Certificate authorities to verify the server against; empty for the system's. */
     std::string caFile;
+    /* The host is this machine without asking a resolver: an address in 127.0.0.0/8, [::1],
+       or the name "localhost" (written in lower case in `url`), which the client must pin to
+       this machine itself. Never through a proxy. */
+    bool loopback = false;
 };
 
 /* The table's place: $XDG_CONFIG_HOME/serverstats/connections, else
@@ -27,12 +31,17 @@ std::string ConnectionTablePath();
 
 /* Reads the table at `path`. A missing file gives an empty table, silently; an unreadable
    one (or a folder, or over 1 MiB) is reported once as "path: reason" and gives an empty
-   table; every unusable line is reported once to `errors` as "path:line: reason" and skipped.
-   A line is `URL [user=NAME password-file=PATH] [ca=PATH]`, with # comments after a blank:
-   - the URL is http:// or https:// with a host and maybe a port, query or path (none gives
-     /metrics), and without user or password in it;
+   table; every unusable line is reported to `errors` as "path:line: reason" and skipped,
+   the first 20 of them one by one and the rest as one count.
+   A line is `URL [user=NAME password-file=PATH] [ca=PATH]`, with # comments after a blank,
+   and no control characters but tabs:
+   - the URL is http:// or https:// as libcurl reads it, with a host, maybe a port, path and
+     query (no path gives /metrics), and without user, password or #fragment; it is kept as
+     libcurl writes it back, so the scheme is in lower case and bytes beyond ASCII are
+     percent-encoded;
    - user= and password-file= come together, and only over https or to a loopback address;
      the password file must be the user's own plain file, closed to group and others, and
-     hold the password alone on one line; ca= is for https only and must be readable;
+     hold the password alone on one line, without control characters; ca= is for https
+     only and must be readable;
    - paths are absolute or start with ~/; at most 256 lines are used, of 4096 bytes each. */
 std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::ostream& errors);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,9 +28,7 @@ public:
             m_old = old;
         value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
-    ~ScopedEnv() {
-        m_old ? ::setenv(m_name, m_old->c_str(), 1) : ::unsetenv(m_name);
-    }
+    ~ScopedEnv() { m_old ? ::setenv(m_name, m_old->c_str(), 1) : ::unsetenv(m_name); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -48,9 +47,7 @@ protected:
         // A password file as it should be: the user's own, for nobody else.
         write("secret", "s3cret:pass\n", 0600);
     }
-    void TearDown() override {
-        std::filesystem::remove_all(m_dir);
-    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
     void write(const std::string& name, const std::string& text, mode_t mode = 0644) {
         const std::string path = m_dir + "/" + name;
         std::ofstream(path, std::ios::binary) << text;
@@ -111,16 +108,17 @@ TEST_F(ConnectionTableTest, AnUnreadableTableIsReportedOnce) {
 }
 
 TEST_F(ConnectionTableTest, BadLinesAreReportedWithTheirNumberAndSkipped) {
-    const std::vector<ConnectionEntry> table = read("# servers\r\n"
-                                                    "http://fs1.example.org:9100\r\n"
-                                                    "\r\n"
-                                                    "ftp://fs2.example.org\n"
-                                                    "  https://fs3.example.org:9100/node  # the third\n"
-                                                    "http://fs4.example.org colour=blue\n" +
-                                                    std::string(5000, 'x') +
-                                                    "\n"
-                                                    "http://[::1]:9100?x=1\n"
-                                                    "http://fs5.example.org/");
+    const std::vector<ConnectionEntry> table =
+        read("# servers\r\n"
+             "http://fs1.example.org:9100\r\n"
+             "\r\n"
+             "ftp://fs2.example.org\n"
+             "  https://fs3.example.org:9100/node  # the third\n"
+             "http://fs4.example.org colour=blue\n" +
+             std::string(5000, 'x') +
+             "\n"
+             "http://[::1]:9100?x=1\n"
+             "http://fs5.example.org/");
     ASSERT_EQ(table.size(), 4U);
     EXPECT_EQ(table[0].url, "http://fs1.example.org:9100/metrics");
     EXPECT_EQ(table[1].url, "https://fs3.example.org:9100/node");
@@ -133,6 +131,36 @@ TEST_F(ConnectionTableTest, BadLinesAreReportedWithTheirNumberAndSkipped) {
                   ":6: unknown field \"colour=blue\" (known: user=, password-file=, ca=); line "
                   "skipped\n" +
                   m_table + ":7: a line over 4096 bytes; line skipped\n");
+}
+
+TEST_F(ConnectionTableTest, AfterTwentyUnusableLinesOnlyTheirCountIsReported) {
+    std::string text;
+    for (int i = 0; i < 10'000; ++i)
+        text += "fs" + std::to_string(i) + "\n";
+    EXPECT_TRUE(read(text).empty());
+    const std::string errors = m_errors.str();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 21);
+    EXPECT_NE(errors.find(m_table + ":20: not a usable address"), std::string::npos);
+    EXPECT_TRUE(errors.ends_with("\n" + m_table + ": 9980 more unusable lines skipped\n"))
+        << errors;
+}
+
+TEST_F(ConnectionTableTest, LoopbackIsDecidedWithoutAResolver) {
+    const std::vector<ConnectionEntry> table =
+        read("http://127.0.0.1\nhttp://127.200.1.1:1\n"
+             "http://0x7f.1\nhttp://[::1]\n"
+             "http://[0:0::1]\nhttp://LOCALHOST\n"
+             // Names and addresses a resolver or a
+             // route decides, not this machine:
+             "http://localhost.\nhttp://127.0.0.1.\n"
+             "http://128.0.0.1\nhttp://[::ffff:127.0.0.1]\n"
+             "http://fs1.localhost\nhttps://fs1.example.org\n");
+    std::vector<bool> loopback;
+    for (const ConnectionEntry& entry : table)
+        loopback.push_back(entry.loopback);
+    EXPECT_EQ(loopback, std::vector<bool>({true, true, true, true, true, true, false, false, false,
+                                           false, false, false}))
+        << m_errors.str();
 }
 
 TEST_F(ConnectionTableTest, TheTableHoldsAtMost256Servers) {
@@ -163,6 +191,7 @@ TEST_P(TableLine, IsUsableOrRefused) {
     write("group-readable", "pw\n", 0640);
     write("world-writable", "pw\n", 0602);
     write("two-lines", "pw\nmore\n", 0600);
+    write("cr-inside", "pw\rmore\n", 0600);
     write("ca.pem", "not checked here\n");
     std::string text = line.text;
     for (std::size_t at; (at = text.find("DIR")) != std::string::npos;)
@@ -182,36 +211,54 @@ TEST_P(TableLine, IsUsableOrRefused) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, TableLine,
     testing::Values(
-        Line{"HTTPS://fs1.example.org:9100/x", "HTTPS://fs1.example.org:9100/x", true},
+        // Kept as libcurl writes it back: the scheme in lower case, other bytes encoded.
+        Line{"HTTPS://fs1.example.org:9100/x", "https://fs1.example.org:9100/x", true},
+        Line{"http://fs1.example.org/\u00e4?q", "http://fs1.example.org/%c3%a4?q", true},
+        Line{"http://fs1.example.org:", "http://fs1.example.org/metrics", true},
         Line{"https://fs1.example.org user=monitor password-file=~/secret ca=DIR/ca.pem",
              "https://fs1.example.org/metrics", true},
         Line{"http://127.0.0.1:9100 user=m password-file=DIR/secret",
              "http://127.0.0.1:9100/metrics", true},
         Line{"http://127.9.9.9 user=m password-file=DIR/secret", "http://127.9.9.9/metrics", true},
-        Line{"http://localhost. user=m password-file=DIR/secret", "http://localhost./metrics", true},
+        Line{"http://LocalHost user=m password-file=DIR/secret", "http://localhost/metrics", true},
+        Line{"http://2130706433 user=m password-file=DIR/secret", "http://127.0.0.1/metrics", true},
+        Line{"http://localhost. user=m password-file=DIR/secret", "asked of a resolver", false},
+        Line{"http://LOCALHOST. user=m password-file=DIR/secret", "asked of a resolver", false},
         Line{"http://[::1] user=m password-file=DIR/secret", "http://[::1]/metrics", true},
         Line{"http://fs1.example.org user=m password-file=DIR/secret", "only over https://", false},
         Line{"http://128.0.0.1 user=m password-file=DIR/secret", "only over https://", false},
         Line{"http://[::2] user=m password-file=DIR/secret", "only over https://", false},
         Line{"https://fs1.example.org user=m", "go together", false},
         Line{"https://fs1.example.org password-file=DIR/secret", "go together", false},
-        Line{"https://fs1.example.org user=m password-file=DIR/group-readable", "open to others", false},
-        Line{"https://fs1.example.org user=m password-file=DIR/world-writable", "open to others", false},
+        Line{"https://fs1.example.org user=m password-file=DIR/group-readable", "open to others",
+             false},
+        Line{"https://fs1.example.org user=m password-file=DIR/world-writable", "open to others",
+             false},
         Line{"https://fs1.example.org user=m password-file=DIR/missing", "No such file", false},
         Line{"https://fs1.example.org user=m password-file=DIR", "not a plain file", false},
         Line{"https://fs1.example.org user=m password-file=DIR/two-lines", "password alone", false},
-        Line{"https://fs1.example.org user=m password-file=secret", "must start with / or ~/", false},
+        Line{"https://fs1.example.org user=m password-file=DIR/cr-inside", "control characters",
+             false},
+        Line{"https://fs1.example.org user=m\rx password-file=DIR/secret", "(0x0D)", false},
+        Line{"http://fs1.example.org/a\001b", "(0x01)", false},
+        Line{"https://fs1.example.org user=m password-file=secret", "must start with / or ~/",
+             false},
         Line{"https://fs1.example.org user=a:b password-file=DIR/secret", "colon", false},
         Line{"https://fs1.example.org user=a user=b password-file=DIR/secret", "twice", false},
         Line{"https://fs1.example.org ca=", "needs a value", false},
         Line{"https://fs1.example.org ca=DIR/missing.pem", "certificate file", false},
         Line{"http://fs1.example.org ca=DIR/ca.pem", "https:// only", false},
         Line{"http://monitor:pw@fs1", "no user or password in the address", false},
-        Line{"http://fs1.example.org/#frag", "fragment", false}, Line{"http://", "no host", false},
-        Line{"http://:9100", "no host", false}, Line{"http://fs1.example.org 1", "unknown field", false},
-        Line{"http://f$s", "host name", false}, Line{"http://fs1.example.org:0", "port", false},
-        Line{"http://fs1.example.org:65536", "port", false}, Line{"http://fs1.example.org:", "port", false},
-        Line{"http://fs1.example.org:9a", "port", false}, Line{"http://[zz]:1", "IPv6", false},
+        Line{"http://fs1.example.org/#frag", "fragment", false},
+        Line{"http://", "not a usable address: No host part", false},
+        Line{"http://:9100", "not a usable address", false},
+        Line{"fs1.example.org", "not a usable address", false},
+        Line{"http://fs1.example.org 1", "unknown field", false},
+        Line{"http://f$s", "not a usable address: Bad hostname", false},
+        Line{"http://fs1.example.org:0", "port", false},
+        Line{"http://fs1.example.org:65536", "Port number", false},
+        Line{"http://fs1.example.org:9a", "Port number", false},
+        Line{"http://[zz]:1", "IPv6", false},
         Line{"file:///etc/passwd", "only http:// and https://", false}));
 
 TEST_F(ConnectionTableTest, ThePasswordFileHoldsThePasswordAlone) {
@@ -226,7 +273,8 @@ TEST_F(ConnectionTableTest, APasswordFileOfAnotherUserIsRefused) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "giving a file away needs root";
     ASSERT_EQ(::chown((m_dir + "/secret").c_str(), 65534, 65534), 0);
-    EXPECT_TRUE(read("https://fs1.example.org user=m password-file=" + m_dir + "/secret\n").empty());
+    EXPECT_TRUE(
+        read("https://fs1.example.org user=m password-file=" + m_dir + "/secret\n").empty());
     EXPECT_NE(m_errors.str().find("does not belong to you"), std::string::npos);
 }
 
