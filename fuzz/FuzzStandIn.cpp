@@ -3,12 +3,14 @@
 
 // The stand-in client over a fake /proc tree written from the input: stat,
 // vmstat and the host name, well-formed or garbage, present or missing, vmstat
-// longer than the client's read buffer. Checks the handle table against a
-// model, the results against the files where they are well-formed, and that
+// longer than the client's read buffer. Reached through the router, without a
+// table of remote servers, as the program reaches it. Checks the router's handle
+// table against a model, the results against the files where they are well-formed, and that
 // records and names are written completely and within their bounds.
 
 #include "FuzzCheck.h"
 #include "LocalMachineClient.h"
+#include "RoutingClient.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -274,7 +276,7 @@ void CheckCleared(const std::array<std::byte, N>& record,
     }
 }
 
-void CheckedOpen(Client& client, FuzzedDataProvider& in, Model& m) {
+void CheckedOpen(ClientLibrary& client, FuzzedDataProvider& in, Model& m) {
     const ConnRef ref =
         in.ConsumeIntegralInRange(0, 3) == 0 ? in.ConsumeIntegral<ConnRef>() : Client::LocalRef;
     const bool full = std::count(m.open.begin() + 1, m.open.end(), true) == Client::MaxHandles;
@@ -290,7 +292,7 @@ void CheckedOpen(Client& client, FuzzedDataProvider& in, Model& m) {
     m.since[handle] = m.stat == Expect::Works ? std::optional(m.cpu) : std::nullopt;
 }
 
-void CheckedClose(Client& client, FuzzedDataProvider& in, Model& m) {
+void CheckedClose(ClientLibrary& client, FuzzedDataProvider& in, Model& m) {
     const ConnectionHandle handle = PickHandle(in);
     const ClientResult r = client.CloseConn(handle);
     FUZZ_CHECK(r == (IsOpen(m, handle) ? 0 : Client::InvalidHandle));
@@ -298,7 +300,7 @@ void CheckedClose(Client& client, FuzzedDataProvider& in, Model& m) {
         m.open[handle] = false;
 }
 
-void CheckedServerInfo(Client& client, FuzzedDataProvider& in, Model& m) {
+void CheckedServerInfo(ClientLibrary& client, FuzzedDataProvider& in, Model& m) {
     const ConnectionHandle handle = PickHandle(in);
     ServerInfoRecord record;
     record.fill(std::byte{0xA5});
@@ -316,7 +318,7 @@ void CheckedServerInfo(Client& client, FuzzedDataProvider& in, Model& m) {
     since = m.stat == Expect::Works ? std::optional(m.cpu) : std::nullopt;
 }
 
-void CheckedCacheInfo(Client& client, FuzzedDataProvider& in, const Model& m) {
+void CheckedCacheInfo(ClientLibrary& client, FuzzedDataProvider& in, const Model& m) {
     const ConnectionHandle handle = PickHandle(in);
     CacheInfoRecord record;
     record.fill(std::byte{0xA5});
@@ -333,7 +335,7 @@ void CheckedCacheInfo(Client& client, FuzzedDataProvider& in, const Model& m) {
     }
 }
 
-void CheckedName(Client& client, FuzzedDataProvider& in, const Model& m) {
+void CheckedName(ClientLibrary& client, FuzzedDataProvider& in, const Model& m) {
     const ConnRef ref =
         in.ConsumeIntegralInRange(0, 3) == 0 ? in.ConsumeIntegral<ConnRef>() : Client::LocalRef;
     const std::uint32_t infoType = in.ConsumeIntegralInRange(0, 3) == 0
@@ -361,7 +363,7 @@ void CheckedName(Client& client, FuzzedDataProvider& in, const Model& m) {
     FUZZ_CHECK(std::memcmp(buffer, m.name.data(), n) == 0 && buffer[n] == 0);
 }
 
-void CheckedEnumeration(Client& client, FuzzedDataProvider& in) {
+void CheckedEnumeration(ClientLibrary& client, FuzzedDataProvider& in) {
     FUZZ_CHECK(client.ClientInit(nullptr, nullptr) == 0);
     ConnRef ref = 0;
     FUZZ_CHECK(client.GetPrimaryConnRef(ref) == 0 && ref == Client::LocalRef);
@@ -405,7 +407,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     m.hostname = Expect::Works;
     m.name = "fuzzhost";
 
-    Client client(Root);
+    RoutingClient client(Root + "/no-connection-table", Root);
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange(0, 9)) {
         case 1:

@@ -5,6 +5,7 @@
 
 #include "ConnectionTable.h"
 
+#include <algorithm>
 #include <utility>
 
 RoutingClient::RoutingClient(std::string tablePath, std::string procRoot,
@@ -19,7 +20,7 @@ ClientResult RoutingClient::ClientInit(void* reserved1, void* reserved2) {
     m_tableRead = true;
     std::vector<ConnectionEntry> servers = ReadConnectionTable(m_tablePath, m_errors);
     if (!servers.empty()) {
-        m_remote = std::make_unique<ExporterClient>(std::move(servers), m_timing);
+        m_remote = std::make_unique<ExporterClient>(std::move(servers), m_timing, m_errors);
         m_remote->ScanNames();
     }
     return 0;
@@ -55,24 +56,52 @@ ClientResult RoutingClient::GetConnRefInfo(ConnRef ref, std::uint32_t infoType,
 ClientResult RoutingClient::NWCCOpenConnByRef(ConnRef ref, std::uint32_t openState,
                                               std::uint32_t reserved, ConnectionHandle& handle) {
     std::size_t server = 0;
-    if (!remoteServer(ref, server))
-        return m_local.NWCCOpenConnByRef(ref, openState, reserved, handle);
-    return m_remote->Open(server, handle);
+    const bool remote = remoteServer(ref, server);
+    // Each backend has fewer handles than this table, so a route is free whenever the backend
+    // can open; the check only keeps that true should the numbers ever change.
+    const auto free = std::find_if(m_routes.begin(), m_routes.end(),
+                                   [](const Route& r) { return r.backend == Backend::None; });
+    if (free == m_routes.end())
+        return remote ? ExporterClient::TooManyOpen : LocalMachineClient::TooManyOpen;
+    ConnectionHandle inner = 0;
+    const ClientResult result = remote ? m_remote->Open(server, inner)
+                                       : m_local.NWCCOpenConnByRef(ref, openState, reserved, inner);
+    if (result != 0)
+        return result;
+    *free = Route{remote ? Backend::Remote : Backend::Local, inner};
+    handle = ConnectionHandle(free - m_routes.begin()) + 1;
+    return 0;
 }
 
 ClientResult RoutingClient::CloseConn(ConnectionHandle handle) {
-    return remoteHandle(handle) ? m_remote->Close(handle) : m_local.CloseConn(handle);
+    Route* r = route(handle);
+    if (r == nullptr)
+        return LocalMachineClient::InvalidHandle;
+    const ClientResult result =
+        r->backend == Backend::Remote ? m_remote->Close(r->inner) : m_local.CloseConn(r->inner);
+    *r = Route{};
+    return result;
 }
 
 ClientResult RoutingClient::GetServerInfoRecord(ConnectionHandle handle,
                                                 ServerInfoRecord& record) {
-    return remoteHandle(handle) ? m_remote->ServerInfo(handle, record)
-                                : m_local.GetServerInfoRecord(handle, record);
+    const Route* r = route(handle);
+    if (r == nullptr) {
+        record.fill(std::byte{0});
+        return LocalMachineClient::InvalidHandle;
+    }
+    return r->backend == Backend::Remote ? m_remote->ServerInfo(r->inner, record)
+                                         : m_local.GetServerInfoRecord(r->inner, record);
 }
 
 ClientResult RoutingClient::GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) {
-    return remoteHandle(handle) ? m_remote->CacheInfo(handle, record)
-                                : m_local.GetCacheInfoRecord(handle, record);
+    const Route* r = route(handle);
+    if (r == nullptr) {
+        record.fill(std::byte{0});
+        return LocalMachineClient::InvalidHandle;
+    }
+    return r->backend == Backend::Remote ? m_remote->CacheInfo(r->inner, record)
+                                         : m_local.GetCacheInfoRecord(r->inner, record);
 }
 
 bool RoutingClient::remoteServer(ConnRef ref, std::size_t& server) const {
@@ -83,6 +112,9 @@ bool RoutingClient::remoteServer(ConnRef ref, std::size_t& server) const {
     return true;
 }
 
-bool RoutingClient::remoteHandle(ConnectionHandle handle) const {
-    return m_remote && ExporterClient::OwnsHandle(handle);
+RoutingClient::Route* RoutingClient::route(ConnectionHandle handle) {
+    if (handle < 1 || handle > ConnectionHandle(MaxHandles) ||
+        m_routes[handle - 1].backend == Backend::None)
+        return nullptr;
+    return &m_routes[handle - 1];
 }

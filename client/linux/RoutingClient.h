@@ -5,12 +5,15 @@
 // The client of this platform: this machine through the stand-in, as the primary
 // connection and reference 1, and after it every server of the connection table,
 // references 2, 3, ... in table order, through their node exporters. Without a
-// table, or with an empty one, it is exactly the stand-in.
+// table, or with an empty one, it is exactly the stand-in. It hands out its own
+// handles, each standing for one backend's handle, so that no backend's numbers
+// reach the caller.
 
 #include "ClientLibrary.h"
 #include "ExporterClient.h"
 #include "LocalMachineClient.h"
 
+#include <array>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -36,11 +39,21 @@ public:
     ClientResult GetServerInfoRecord(ConnectionHandle handle, ServerInfoRecord& record) override;
     ClientResult GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) override;
 
+    /* The most handles open at once: every backend's all together. */
+    static constexpr int MaxHandles = LocalMachineClient::MaxHandles + ExporterClient::MaxHandles;
+
 private:
+    enum class Backend { None, Local, Remote };
+    /* What one of this client's handles stands for; its handle is its index + 1. */
+    struct Route {
+        Backend backend = Backend::None;
+        ConnectionHandle inner = 0;
+    };
+
     /* The remote server behind a reference, or false for the stand-in's own. */
     bool remoteServer(ConnRef ref, std::size_t& server) const;
-    /* True for a handle of the remote servers. */
-    bool remoteHandle(ConnectionHandle handle) const;
+    /* The route of an open handle, or null. */
+    Route* route(ConnectionHandle handle);
 
     std::string m_tablePath;
     ExporterTiming m_timing;
@@ -49,4 +62,5 @@ private:
     bool m_tableRead = false;
     /* Only a table with servers in it brings up the network at all. */
     std::unique_ptr<ExporterClient> m_remote;
+    std::array<Route, MaxHandles> m_routes{};
 };

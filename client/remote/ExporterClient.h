@@ -3,11 +3,11 @@
 
 #pragma once
 // The remote servers of the connection table, watched through their Prometheus
-// node exporters over HTTP(S). Nothing here ever blocks a tick: a statistics
-// request only moves the transfers on without waiting, answers at once from the
-// newest completed scrape and starts the next one. Only opening a connection and
-// the scan for names wait, each for a bounded time. Not thread-safe: all calls
-// come from the user-interface thread.
+// node exporters over HTTP(S). All network work happens on one thread of its
+// own (ScrapeThread); a statistics request only copies the newest record of
+// its server and never waits. Only opening a connection and the scan for names
+// wait, each on a deadline. The calls themselves come from one thread, the
+// user interface's.
 
 #include "ClientLibrary.h"
 #include "ConnectionTable.h"
@@ -16,58 +16,65 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <iostream>
 #include <memory>
+#include <ostream>
 #include <vector>
 
-/* How long the client waits or trusts a scrape. */
+/* How long the client waits or trusts a scrape, and how often it scrapes. */
 struct ExporterTiming {
     /* The scan for names, over all servers together. */
     std::chrono::milliseconds scan{3000};
     /* Opening a connection, for its first scrape. */
     std::chrono::milliseconds open{2000};
-    /* A server without a completed scrape for this long no longer answers. */
+    /* A server without a good scrape for this long no longer answers. */
     std::chrono::milliseconds stale{5000};
+    /* An opened server is scraped this often. */
+    std::chrono::milliseconds interval{1000};
 };
+
+class ScrapeThread;
 
 class ExporterClient {
 public:
     // Result codes of the remote servers, all within 0 to 0xFFFF.
-    static constexpr ClientResult NoAnswer = 0x8901;  // no completed scrape in time
+    static constexpr ClientResult NoAnswer = 0x8901;  // no good scrape in time
     static constexpr ClientResult BadAnswer = 0x8902; // an HTTP error, a malformed or oversized
                                                       // reply, or a needed family missing
     static constexpr ClientResult Refused = 0x8903;   // the server answered 401 or 403
-    static constexpr ClientResult TlsFailure = 0x8904; // no trusted TLS connection
+    static constexpr ClientResult TlsFailure = 0x8904; // the certificate is not trusted
     static constexpr ClientResult TooManyOpen = 0x8905;    // every handle of the table is in use
     static constexpr ClientResult InvalidHandle = 0x8906;  // the handle is not open
     static constexpr ClientResult UnknownServer = 0x8907;  // no such line in the table
     static constexpr ClientResult UnknownInfoType = 0x8908; // other than the server name
 
-    /* How many handles may be open at once, over all servers. */
+    /* How many handles may be open at once, over all servers; they are 1 to MaxHandles. */
     static constexpr int MaxHandles = 16;
-    /* The first handle; the others follow. Clear of the stand-in's 1..8, of 999 (no connection
-       opened) and of 0xFFFF (no primary connection). */
-    static constexpr ConnectionHandle FirstHandle = 0x0101;
     /* A reply longer than this is cut off and counts as a bad answer. */
     static constexpr std::size_t MaxReplyBytes = std::size_t(4) << 20;
 
-    explicit ExporterClient(std::vector<ConnectionEntry> servers, ExporterTiming timing = {});
+    /* Starts the network thread for `servers`, which may come from the table or elsewhere.
+       Why a server is left out, at the scan or when it stops answering, goes to `errors`
+       as one line "URL: reason". */
+    explicit ExporterClient(std::vector<ConnectionEntry> servers, ExporterTiming timing = {},
+                            std::ostream& errors = std::cerr);
+    /* Stops the network thread at once, whatever is in flight. */
     ~ExporterClient();
     ExporterClient(const ExporterClient&) = delete;
     ExporterClient& operator=(const ExporterClient&) = delete;
 
-    /* The number of servers, in table order; a server is named by its index. */
+    /* The number of servers, in the given order; a server is named by its index. */
     std::size_t ServerCount() const;
-    /* True for the handles this client hands out, open or not. */
-    static bool OwnsHandle(ConnectionHandle handle);
 
     /* Scrapes every server at once, waiting at most ExporterTiming::scan in all, and keeps the names
-       of those that answered well. Cancels what has not finished by then. */
+       of those that answered well; reports each of the others to `errors`. */
     void ScanNames();
     /* Writes the server's name, as the scan found it, NUL-terminated into `buffer` (cut to
        fit); the code that the scan met when it found none. */
     ClientResult ServerName(std::size_t server, std::uint32_t bufferLength, unsigned char* buffer);
     /* Starts the server afresh, dropping any scrape in flight and every failure, and waits at
-       most ExporterTiming::open for one good scrape. */
+       most ExporterTiming::open for one good scrape. From then on the network thread scrapes
+       it every ExporterTiming::interval until its last handle is closed. */
     ClientResult Open(std::size_t server, ConnectionHandle& handle);
     ClientResult Close(ConnectionHandle handle);
     /* The utilisation over the last two scrapes (0 until there are two), without waiting. */
@@ -76,19 +83,24 @@ public:
     ClientResult CacheInfo(ConnectionHandle handle, CacheInfoRecord& record);
 
 private:
-    struct Transfers;
-    struct Server;
-    /* One entry of the handle table; its handle is FirstHandle + its index. */
     struct HandleSlot {
         bool open = false;
+        /* Its failure has been reported to `errors`: once a handle is enough. */
+        bool reported = false;
         std::size_t server = 0;
     };
 
-    /* The server of an open handle after the transfers have moved on, when its newest scrape
-       may be used; otherwise null, with the code in `result`. */
-    Server* readyServer(ConnectionHandle handle, ClientResult& result);
+    /* The open slot of a handle, or null. */
+    HandleSlot* openSlot(ConnectionHandle handle);
+    /* A failed statistics request's code, reported once for its handle. */
+    ClientResult failed(HandleSlot& slot, ClientResult result);
 
+    std::vector<ConnectionEntry> m_servers;
     ExporterTiming m_timing;
-    std::unique_ptr<Transfers> m_transfers;
+    std::ostream& m_errors;
+    std::unique_ptr<ScrapeThread> m_thread;
     std::array<HandleSlot, MaxHandles> m_slots{};
+    /* Names of the scan, and the code where it found none. */
+    std::vector<std::array<char, 256>> m_names;
+    std::vector<ClientResult> m_nameResults;
 };

@@ -71,8 +71,8 @@ TEST_F(FakeServer, ScanOpenAndSample) {
 
     ConnectionHandle handle = 0;
     ASSERT_EQ(client.Open(0, handle), 0u);
-    EXPECT_TRUE(ExporterClient::OwnsHandle(handle));
-    EXPECT_NE(handle, 999u);
+    EXPECT_GE(handle, 1u);
+    EXPECT_LE(handle, ConnectionHandle(ExporterClient::MaxHandles));
     // The second scrape was started by the open; a tick later both intervals are there.
     std::this_thread::sleep_for(200ms);
     std::int32_t percent = -1;
@@ -108,6 +108,8 @@ TEST_F(FakeServer, HandlesRunOut) {
 struct Fault {
     const char* mode;
     ClientResult code;
+    /* Where a slow machine (a sanitizer's) may run out of time before the fault shows. */
+    ClientResult orSlow = 0xFFFF;
 };
 
 // Each fault, from a server that was answering well: every request returns at once, the
@@ -117,7 +119,7 @@ TEST_F(FakeServer, EveryFaultAnswersAtOnceWithItsCode) {
         {"stall", ExporterClient::NoAnswer},    {"close", ExporterClient::NoAnswer},
         {"trickle", ExporterClient::NoAnswer},  {"500", ExporterClient::BadAnswer},
         {"401", ExporterClient::Refused},       {"garbage", ExporterClient::BadAnswer},
-        {"nohttp", ExporterClient::BadAnswer},  {"huge", ExporterClient::BadAnswer},
+        {"nohttp", ExporterClient::BadAnswer},  {"huge", ExporterClient::BadAnswer, ExporterClient::NoAnswer},
         {"hugelength", ExporterClient::BadAnswer}, {"missing", ExporterClient::BadAnswer},
         {"back", 0},
     };
@@ -136,7 +138,7 @@ TEST_F(FakeServer, EveryFaultAnswersAtOnceWithItsCode) {
         const Clock::time_point start = Clock::now();
         int count = 0;
         // Two scrapes at most reach the fault; the last good one may still be in flight.
-        while (Clock::now() - start < 2500ms && result == 0 && !(fault.code == 0 && count > 3)) {
+        while (Clock::now() - start < 2500ms && result == 0 && !(fault.code == 0 && percent == 0)) {
             std::this_thread::sleep_for(50ms);
             result = Call(handle, fault.code != 0 && count % 2 == 1, &percent);
             ++count;
@@ -152,12 +154,14 @@ TEST_F(FakeServer, EveryFaultAnswersAtOnceWithItsCode) {
                     "%7.1f us (CPU %7.1f us)\n",
                     fault.mode, unsigned(result), static_cast<long long>(took.count()), calls.size(),
                     calls[calls.size() / 2].wallMicros, calls.back().wallMicros, longestCpu);
-        EXPECT_EQ(result, fault.code);
+        EXPECT_TRUE(result == fault.code || result == fault.orSlow) << std::hex << result;
         if (fault.code == 0) {
             EXPECT_EQ(percent, 0); // the counters went back: no busy share, no code
         }
-        // Catches a request that waits for the server; the figure itself is for the report.
-        EXPECT_LT(calls.back().wallMicros, 50000.0);
+        // A request only copies a record: well under a millisecond of work. On the clock the
+        // scheduler of a busy machine adds its own delays, so only a wait is caught there.
+        EXPECT_LT(longestCpu, 1000.0);
+        EXPECT_LT(calls.back().wallMicros, 20000.0);
         client.Close(handle);
 
         fake.SetMode("good");

@@ -23,16 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-/* Runs a program to its end; its standard output, or a failure of the test. */
-std::string RunProgram(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    EXPECT_TRUE(process.waitForFinished(30000)) << program.toStdString();
-    EXPECT_EQ(process.exitCode(), 0) << program.toStdString() << ": "
-                                     << process.readAllStandardError().toStdString();
-    return process.readAllStandardOutput().toStdString();
-}
-
 void WriteFile(const QString& path, const std::string& text, mode_t mode = 0644) {
     std::ofstream(path.toStdString()) << text;
     chmod(path.toLocal8Bit().constData(), mode);
@@ -129,21 +119,9 @@ TEST_F(RealExporter, Plain) {
 
 TEST_F(RealExporter, TlsAndBasicAuth) {
     // A throw-away authority and a certificate for 127.0.0.1 signed by it.
-    const QString openssl = QStringLiteral("openssl");
-    const QStringList ec{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    RunProgram(openssl, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec +
-                     QStringList{QStringLiteral("-keyout"), Path("ca.key"), QStringLiteral("-out"),
-                                 Path("ca.pem"), QStringLiteral("-days"), QStringLiteral("1"),
-                                 QStringLiteral("-subj"), QStringLiteral("/CN=Server Stats test CA")});
-    RunProgram(openssl, QStringList{QStringLiteral("req")} + ec +
-                     QStringList{QStringLiteral("-keyout"), Path("server.key"), QStringLiteral("-out"),
-                                 Path("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")});
-    WriteFile(Path("san.ext"), "subjectAltName=IP:127.0.0.1\n");
-    RunProgram(openssl, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), Path("server.csr"),
-                  QStringLiteral("-CA"), Path("ca.pem"), QStringLiteral("-CAkey"), Path("ca.key"),
-                  QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), Path("server.pem"),
-                  QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-extfile"), Path("san.ext")});
+    const TestCertificates certificates(m_dir.path());
+    certificates.Authority(QStringLiteral("ca"));
+    certificates.Server(QStringLiteral("server"), QStringLiteral("ca"), QStringLiteral("IP:127.0.0.1"));
     // Debian 12's Python still has crypt, and its libcrypt does bcrypt; cost 4 keeps it quick.
     const std::string hash =
         RunProgram(QStringLiteral("/usr/bin/python3"),

@@ -58,7 +58,7 @@ TEST(RoutingClient, WithoutATableItIsTheStandIn) {
         ConnectionHandle handle = 999;
         EXPECT_EQ(client.NWCCOpenConnByRef(1, OpenStateDefault, 0, handle), 0u);
         EXPECT_EQ(handle, 1u);
-        EXPECT_EQ(client.CloseConn(ExporterClient::FirstHandle), LocalMachineClient::InvalidHandle);
+        EXPECT_EQ(client.CloseConn(2), LocalMachineClient::InvalidHandle);
     }
 }
 
@@ -93,7 +93,7 @@ TEST(RoutingClient, TheTableFollowsThisMachine) {
     ConnectionHandle remote = 999;
     ASSERT_EQ(client.NWCCOpenConnByRef(1, OpenStateDefault, 0, local), 0u);
     ASSERT_EQ(client.NWCCOpenConnByRef(2, OpenStateDefault, 0, remote), 0u);
-    EXPECT_TRUE(ExporterClient::OwnsHandle(remote));
+    EXPECT_NE(remote, local);
     ConnectionHandle dead = 999;
     EXPECT_EQ(client.NWCCOpenConnByRef(3, OpenStateDefault, 0, dead), ExporterClient::NoAnswer);
     EXPECT_EQ(dead, 999u);
@@ -103,7 +103,7 @@ TEST(RoutingClient, TheTableFollowsThisMachine) {
     EXPECT_EQ(client.GetServerInfoRecord(remote, info), 0u);
     EXPECT_EQ(client.GetCacheInfoRecord(local, caching), 0u);
     EXPECT_EQ(client.CloseConn(remote), 0u);
-    EXPECT_EQ(client.GetServerInfoRecord(remote, info), ExporterClient::InvalidHandle);
+    EXPECT_EQ(client.GetServerInfoRecord(remote, info), LocalMachineClient::InvalidHandle);
     EXPECT_EQ(client.GetServerInfoRecord(local, info), 0u);
 }
 

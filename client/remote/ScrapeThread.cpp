@@ -1,0 +1,450 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
+#include "ScrapeThread.h"
+
+#include "ExporterText.h"
+#include "ScrapeOptions.h"
+#include "ServerName.h"
+
+#include <curl/curl.h>
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/* What a server's reply buffer may always hold, and what one may keep between scrapes. */
+constexpr std::size_t OwnBytes = 16 * 1024;
+constexpr std::size_t KeepBytes = 256 * 1024;
+/* What all replies together may hold beyond their own 16 KiB: a flood from every server at
+   once pauses at this rather than taking 4 MiB each. */
+constexpr std::size_t PoolBytes = std::size_t(16) << 20;
+/* The longest the thread sleeps without a reason: it also bounds how late a stop is seen
+   should a wake-up ever be lost. */
+constexpr int LongestPollMs = 1000;
+
+/* The bytes that replies hold beyond their own share, over all servers. */
+struct ReplyPool {
+    std::size_t used = 0;
+    bool freed = false; // something was given back since the paused transfers last tried
+};
+
+/* One server's libcurl side, touched by the network thread only. */
+struct Transfer {
+    ScrapeHandle handle;
+    CURL* easy() const { return handle.easy.get(); }
+    std::string body;
+    std::size_t charged = 0; // of body's capacity, the part beyond OwnBytes
+    ReplyPool* pool = nullptr;
+    std::array<char, CURL_ERROR_SIZE> error{};
+    /* The restart this transfer's scrapes belong to, and that of the one in flight. */
+    std::uint64_t generation = 0;
+    std::uint64_t flightGeneration = 0;
+    bool inFlight = false;
+    bool paused = false;
+    /* Until the first good scrape of a restart, the next follows at once. */
+    bool fresh = false;
+    Clock::time_point nextStart{};
+    ExporterReading reading; // parsed into for every reply
+    /* Why the server cannot be scraped at all; empty when it can. */
+    std::string unusable;
+    std::size_t index = 0; // of the server
+
+    void release() {
+        std::string().swap(body);
+        pool->used -= charged;
+        charged = 0;
+        pool->freed = true;
+    }
+};
+
+/* Keeps a reply's bytes up to the limit; past it, libcurl is told to stop the transfer.
+   While the pool is spent, the transfer pauses until another reply gives bytes back. */
+std::size_t Receive(char* data, std::size_t size, std::size_t count, void* userdata) {
+    Transfer& t = *static_cast<Transfer*>(userdata);
+    const std::size_t length = size * count;
+    if (length > ExporterClient::MaxReplyBytes - t.body.size())
+        return 0;
+    const std::size_t needed = t.body.size() + length;
+    if (needed > t.body.capacity()) {
+        const std::size_t grown =
+            std::min(std::max(needed, 2 * t.body.capacity()), ExporterClient::MaxReplyBytes);
+        const std::size_t charge = grown > OwnBytes ? grown - OwnBytes : 0;
+        if (charge > t.charged && t.pool->used + (charge - t.charged) > PoolBytes) {
+            t.paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        t.body.reserve(grown);
+        t.pool->used += charge - t.charged;
+        t.charged = charge;
+    }
+    t.body.append(data, length);
+    return length;
+}
+
+/* What a finished transfer means: 0 for a reply worth parsing, a code the server must answer
+   for, or empty for a failure of the network that the next scrape may not repeat. */
+std::optional<ClientResult> Outcome(CURLcode code, long status) {
+    switch (code) {
+    case CURLE_OK:
+        if (status == 200)
+            return 0;
+        if (status == 401 || status == 403)
+            return ExporterClient::Refused;
+        return ExporterClient::BadAnswer;
+    case CURLE_FILESIZE_EXCEEDED:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_WRITE_ERROR: // the reply passed the limit, which Receive refused
+        return ExporterClient::BadAnswer;
+    // A handshake cut short (CURLE_SSL_CONNECT_ERROR) is left to the next scrape, as any
+    // dropped connection: an exporter restarting does that.
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_USE_SSL_FAILED:
+        return ExporterClient::TlsFailure;
+    default:
+        return std::nullopt;
+    }
+}
+
+/* libcurl's process-wide set-up, done once before the first handle. */
+bool CurlReady() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+} // namespace
+
+/* One server as both threads see it; guarded by the mutex. */
+struct ScrapeThread::Shared {
+    ServerReading reading;
+    ServerAnswer answer;
+    /* Asked-for restarts, and the newest one answered. */
+    std::uint64_t generation = 0;
+    std::uint64_t answeredGeneration = 0;
+    int watchers = 0;
+    bool scanning = false;
+};
+
+struct ScrapeThread::Network {
+    std::unique_ptr<CURLM, MultiCleanup> multi;
+    std::vector<std::unique_ptr<Transfer>> transfers;
+    ReplyPool pool;
+
+    ~Network() {
+        // The easy handles must leave the multi handle before either is cleaned up.
+        for (const auto& t : transfers)
+            if (t->inFlight)
+                curl_multi_remove_handle(multi.get(), t->easy());
+    }
+};
+
+ScrapeThread::ScrapeThread(const std::vector<ConnectionEntry>& servers, const ExporterTiming& timing)
+    : m_shared(servers.size()), m_network(std::make_unique<Network>()) {
+    // Set up here, before the thread starts; from then on only the thread touches libcurl.
+    const bool ready = CurlReady();
+    if (ready)
+        m_network->multi.reset(curl_multi_init());
+    for (const ConnectionEntry& entry : servers) {
+        auto t = std::make_unique<Transfer>();
+        t->index = m_network->transfers.size();
+        t->pool = &m_network->pool;
+        if (!m_network->multi)
+            t->unusable = "libcurl did not start";
+        else
+            t->handle = MakeScrapeHandle(entry, timing, t->unusable);
+        if (CURL* easy = t->easy()) {
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, Receive);
+            curl_easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
+            curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->error.data());
+            curl_easy_setopt(easy, CURLOPT_PRIVATE, t.get());
+        }
+        m_network->transfers.push_back(std::move(t));
+    }
+    if (m_network->multi)
+        m_thread = std::thread([this, interval = timing.interval] { run(interval); });
+}
+
+ScrapeThread::~ScrapeThread() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    if (m_thread.joinable()) {
+        curl_multi_wakeup(m_network->multi.get());
+        m_thread.join();
+    }
+}
+
+void ScrapeThread::Restart(std::span<const std::size_t> servers, bool forget) {
+    {
+        const std::lock_guard lock(m_mutex);
+        for (std::size_t server : servers) {
+            Shared& s = m_shared[server];
+            ++s.generation;
+            s.answer.answered = false;
+            s.reading.failure = 0;
+            if (forget) {
+                s.reading.newest.reset();
+                s.reading.previous.reset();
+            }
+            s.scanning = true; // until EndScan, or until it answers while watched
+        }
+    }
+    if (m_thread.joinable())
+        curl_multi_wakeup(m_network->multi.get());
+}
+
+void ScrapeThread::Watch(std::size_t server, bool watch) {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_shared[server].watchers += watch ? 1 : -1;
+    }
+    if (m_thread.joinable())
+        curl_multi_wakeup(m_network->multi.get());
+}
+
+bool ScrapeThread::Watched(std::size_t server) {
+    const std::lock_guard lock(m_mutex);
+    return m_shared[server].watchers > 0;
+}
+
+void ScrapeThread::EndScan(std::span<const std::size_t> servers) {
+    {
+        const std::lock_guard lock(m_mutex);
+        for (std::size_t server : servers)
+            m_shared[server].scanning = false;
+    }
+    if (m_thread.joinable())
+        curl_multi_wakeup(m_network->multi.get());
+}
+
+void ScrapeThread::WaitForAnswers(std::span<const std::size_t> servers, Clock::time_point deadline) {
+    std::unique_lock lock(m_mutex);
+    m_answered.wait_until(lock, deadline, [&] {
+        return std::all_of(servers.begin(), servers.end(),
+                           [&](std::size_t server) { return m_shared[server].answer.answered; });
+    });
+}
+
+ServerReading ScrapeThread::Reading(std::size_t server) {
+    const std::lock_guard lock(m_mutex);
+    return m_shared[server].reading;
+}
+
+ServerAnswer ScrapeThread::Answer(std::size_t server) {
+    const std::lock_guard lock(m_mutex);
+    return m_shared[server].answer;
+}
+
+namespace {
+
+/* What the thread takes from the shared side on each turn. */
+struct Wish {
+    std::uint64_t generation = 0;
+    bool wanted = false;  // watched or being scanned
+    bool watched = false; // scraped every interval
+};
+
+/* The outcome of one finished transfer, ready to publish. */
+struct Filed {
+    std::optional<ClientResult> outcome; // as Outcome, after the parse
+    ScrapeRecord record;
+    std::string name;
+    std::string reason;
+};
+
+/* Drops the transfer in flight, and with it its connection. */
+void Cancel(CURLM* multi, Transfer& t) {
+    if (t.inFlight)
+        curl_multi_remove_handle(multi, t.easy());
+    t.inFlight = false;
+    t.paused = false;
+    if (t.body.capacity() > KeepBytes)
+        t.release();
+}
+
+/* Sends the next scrape; false when the server cannot be scraped. */
+bool Start(CURLM* multi, Transfer& t, Clock::time_point now, std::chrono::milliseconds interval) {
+    t.nextStart = now + interval;
+    if (t.easy() == nullptr)
+        return false;
+    t.body.clear();
+    t.error[0] = '\0';
+    t.paused = false;
+    if (curl_multi_add_handle(multi, t.easy()) == CURLM_OK) {
+        t.inFlight = true;
+        t.flightGeneration = t.generation;
+    }
+    return true;
+}
+
+/* Reads what a finished transfer brought, and gives back what its buffer need not keep. */
+Filed File(Transfer& t, CURLcode code) {
+    Filed filed;
+    long status = 0;
+    curl_easy_getinfo(t.easy(), CURLINFO_RESPONSE_CODE, &status);
+    filed.outcome = Outcome(code, status);
+    if (filed.outcome == 0) {
+        ExporterReading& r = t.reading; // the parse starts it afresh
+        // Every family was asked for; one missing, or faults that do not add up, is no answer
+        // to trust.
+        if (ParseExporterText(t.body, r) && r.hasCpu && r.hasVmstat && r.hasUname &&
+            r.majorPageFaults <= r.pageFaults) {
+            filed.record = {{r.cpuTotalMicros, r.cpuBusyMicros}, r.pageFaults, r.majorPageFaults};
+            filed.name = ListableServerName(r.nodeName.data());
+        } else {
+            filed.outcome = ExporterClient::BadAnswer;
+            filed.reason = "the reply lacks the CPU, vmstat or uname metrics, or is malformed";
+        }
+    } else if (code == CURLE_OK) {
+        filed.reason = "HTTP " + std::to_string(status);
+    } else if (code == CURLE_WRITE_ERROR || code == CURLE_FILESIZE_EXCEEDED) {
+        filed.reason = "the reply is longer than 4 MiB";
+    } else {
+        filed.reason = t.error[0] != '\0' ? t.error.data() : curl_easy_strerror(code);
+    }
+    // A failed or oversized reply gives its buffer back; a good one keeps a modest one.
+    if (filed.outcome != 0 || t.body.capacity() > KeepBytes)
+        t.release();
+    else
+        t.body.clear();
+    return filed;
+}
+
+} // namespace
+
+void ScrapeThread::run(std::chrono::milliseconds interval) {
+#if defined(__linux__)
+    // So that top -H and /proc/PID/task show which thread is the network's.
+    pthread_setname_np(pthread_self(), "ServerStats net");
+#endif
+    Network& net = *m_network;
+    CURLM* multi = net.multi.get();
+    std::vector<Wish> wishes(net.transfers.size());
+
+    // A server that cannot be scraped answers every restart at once with its reason.
+    auto refuse = [&](const Transfer& t) {
+        {
+            const std::lock_guard lock(m_mutex);
+            Shared& s = m_shared[t.index];
+            s.reading.failure = ExporterClient::BadAnswer;
+            s.answer = {true, ExporterClient::BadAnswer, {}, t.unusable};
+        }
+        m_answered.notify_all();
+    };
+    auto publish = [&](Transfer& t, Filed& filed) {
+        const Clock::time_point now = Clock::now();
+        {
+            const std::lock_guard lock(m_mutex);
+            Shared& s = m_shared[t.index];
+            if (t.flightGeneration != s.generation)
+                return; // a restart since made it moot
+            ServerAnswer& a = s.answer;
+            a.answered = true;
+            if (filed.outcome == 0) {
+                s.reading.previous = s.reading.newest;
+                s.reading.newest = filed.record;
+                s.reading.newestAt = now;
+                s.reading.failure = 0;
+                a.result = 0;
+                a.name = std::move(filed.name);
+                a.reason.clear();
+                // The first good scrape is followed at once by the next, so that an opened
+                // server has its first interval by the first tick.
+                if (t.fresh)
+                    t.nextStart = now;
+                t.fresh = false;
+            } else {
+                if (filed.outcome)
+                    s.reading.failure = *filed.outcome;
+                a.result = filed.outcome.value_or(ExporterClient::NoAnswer);
+                a.reason = std::move(filed.reason);
+            }
+        }
+        m_answered.notify_all();
+    };
+
+    for (;;) {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_stop)
+                break;
+            for (std::size_t i = 0; i < wishes.size(); ++i) {
+                const Shared& s = m_shared[i];
+                wishes[i] = {s.generation, s.watchers > 0 || s.scanning, s.watchers > 0};
+            }
+        }
+        const Clock::time_point now = Clock::now();
+        Clock::time_point wake = now + std::chrono::milliseconds(LongestPollMs);
+        for (std::size_t i = 0; i < wishes.size(); ++i) {
+            Transfer& t = *net.transfers[i];
+            const Wish& wish = wishes[i];
+            if (wish.generation != t.generation) {
+                Cancel(multi, t);
+                t.generation = wish.generation;
+                t.fresh = true;
+                if (!Start(multi, t, now, interval))
+                    refuse(t);
+            } else if (!wish.wanted) {
+                Cancel(multi, t);
+            } else if (wish.watched && !t.inFlight && t.easy() != nullptr) {
+                if (now >= t.nextStart)
+                    Start(multi, t, now, interval);
+                else
+                    wake = std::min(wake, t.nextStart);
+            }
+        }
+        // Bytes came back to the pool: the paused transfers try again.
+        if (net.pool.freed) {
+            net.pool.freed = false;
+            for (const auto& t : net.transfers)
+                if (t->paused) {
+                    t->paused = false;
+                    curl_easy_pause(t->easy(), CURLPAUSE_CONT);
+                }
+        }
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now()).count();
+        curl_multi_poll(multi, nullptr, 0, int(std::clamp<long long>(wait, 0, LongestPollMs)),
+                        nullptr);
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            Transfer* t = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
+            const CURLcode code = message->data.result;
+            curl_multi_remove_handle(multi, message->easy_handle); // ends the message, too
+            if (t == nullptr)
+                continue;
+            t->inFlight = false;
+            t->paused = false;
+            Filed filed = File(*t, code);
+            publish(*t, filed);
+        }
+    }
+}

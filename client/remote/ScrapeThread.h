@@ -1,0 +1,95 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
+#pragma once
+// The one network thread of the program. It owns all of libcurl: the look-ups,
+// connects, TLS and reading run there at full speed, and each completed reply is
+// parsed there into a small record. The other side (the user interface's thread)
+// only asks for fresh scrapes, says which servers it watches, and copies records
+// under a mutex held for the copy; it never calls libcurl, and waits only on a
+// condition variable with a deadline.
+
+#include "BusyShare.h"
+#include "ClientLibrary.h"
+#include "ConnectionTable.h"
+#include "ExporterClient.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+/* The counters of one good scrape. */
+struct ScrapeRecord {
+    CpuTimes cpu;
+    std::uint64_t faults = 0;
+    std::uint64_t majorFaults = 0;
+};
+
+/* What a statistics request needs of a server. */
+struct ServerReading {
+    /* A failure the newest scrapes met that the server must answer for (HTTP, TLS, the reply). */
+    ClientResult failure = 0;
+    std::optional<ScrapeRecord> newest;
+    std::optional<ScrapeRecord> previous;
+    std::chrono::steady_clock::time_point newestAt{};
+};
+
+/* How the newest scrape asked for ended, for the open and the scan. */
+struct ServerAnswer {
+    /* False while it is in flight. */
+    bool answered = false;
+    /* 0 for a good scrape, its code otherwise (NoAnswer when the network failed). */
+    ClientResult result = ExporterClient::NoAnswer;
+    /* The node name of a good scrape, fit for a list; empty when it gave none. */
+    std::string name;
+    /* In words, why the newest failed scrape failed. */
+    std::string reason;
+};
+
+class ScrapeThread {
+public:
+    ScrapeThread(const std::vector<ConnectionEntry>& servers, const ExporterTiming& timing);
+    /* Stops the thread at once: transfers in flight, look-ups included, are dropped. */
+    ~ScrapeThread();
+    ScrapeThread(const ScrapeThread&) = delete;
+    ScrapeThread& operator=(const ScrapeThread&) = delete;
+
+    /* Drops the scrapes in flight of `servers` and starts new ones at once. With
+       `forget`, the records of their earlier scrapes go, too. */
+    void Restart(std::span<const std::size_t> servers, bool forget);
+    /* One more (or one fewer) watcher: a watched server is scraped every interval. */
+    void Watch(std::size_t server, bool watch);
+    /* Whether the server has any watcher. */
+    bool Watched(std::size_t server);
+    /* Ends the servers' one-off scrapes for the scan: those nobody watches stop. */
+    void EndScan(std::span<const std::size_t> servers);
+    /* Waits until each of `servers` has answered its newest restart, or until `deadline`. */
+    void WaitForAnswers(std::span<const std::size_t> servers,
+                        std::chrono::steady_clock::time_point deadline);
+    /* Copies the server's newest records: only a copy under the lock. */
+    ServerReading Reading(std::size_t server);
+    /* Copies how the server's newest restart went. */
+    ServerAnswer Answer(std::size_t server);
+
+private:
+    struct Shared;
+    struct Network;
+    /* The thread's loop: starts what is due, waits in curl_multi_poll, files what ended. */
+    void run(std::chrono::milliseconds interval);
+
+    std::mutex m_mutex;
+    std::condition_variable m_answered;
+    std::vector<Shared> m_shared; // guarded by m_mutex
+    bool m_stop = false;          // guarded by m_mutex
+    std::unique_ptr<Network> m_network;
+    std::thread m_thread;
+};
