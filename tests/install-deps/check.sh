@@ -12,6 +12,10 @@ trap 'rm -rf "$fake"' EXIT
 cat >"$fake/apt-get" <<'FAKE'
 #!/bin/bash
 dir=$(dirname "$0")
+if [ "$1" = indextargets ]; then
+    cat "$dir/indextargets"
+    exit 0
+fi
 if [ "$1" = update ]; then
     echo update >>"$dir/log"
     [ -s "$dir/update-failures" ] || exit 0
@@ -39,7 +43,7 @@ echo "install ok installed"
 FAKE
 cat >"$fake/dpkg" <<'FAKE'
 #!/bin/bash
-[ "$1" = --print-foreign-architectures ] && echo i386
+case $1 in --print-architecture) echo amd64 ;; --print-foreign-architectures) echo i386 ;; esac
 FAKE
 printf '#!/bin/sh\necho 0\n' >"$fake/id"
 printf '#!/bin/sh\necho "sleep $*" >>"$(dirname "$0")/log"\n' >"$fake/sleep"
@@ -65,6 +69,7 @@ reset() {
     printf '%s\n' cmake ninja-build g++ pkg-config qt6-base-dev libxkbcommon-dev libgl-dev qt6-wayland \
         libcurl4-openssl-dev fonts-liberation >>"$fake/installed"
     echo wine >"$fake/installable"
+    printf '%s\n' "bookworm/main amd64" "bookworm/main i386" >"$fake/indextargets"
 }
 breaks="(Error, pkgProblemResolver::Resolve generated breaks, this may be caused by held packages)"
 
@@ -80,6 +85,11 @@ reset
 echo wine32:i386 >>"$fake/installable"
 run "$scripts/stage-needs" "windows stage: Wine runs" wine32:i386 wine
 check "installable but not installed: fails" "1 " "$status $out"
+reset
+echo "bookworm-security/main amd64" >>"$fake/indextargets"
+run "$scripts/stage-needs" "windows stage: Wine runs" wine32:i386 wine
+check "a suite without its i386 list: named" \
+    "77 ${breaks%)}; apt has no i386 package list of bookworm-security/main)" "$status ${out#*lists }"
 
 # The Windows stage's Wine set: the lists tried twice, 20 s apart; wine not installed
 # without wine32; the skip line.
