@@ -106,6 +106,11 @@ set(CPACK_PACKAGE_EXECUTABLES ServerStats "Server Stats")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 set(CPACK_NSIS_PACKAGE_NAME "Server Stats")
 set(CPACK_NSIS_DISPLAY_NAME "Server Stats ${PROJECT_VERSION}")
+# The program's icon (packaging/windows-icon.cmake): in ServerStats.exe, which the Start-menu
+# entry starts and Add/Remove Programs names as the entry's icon, and on the installer and
+# the uninstaller themselves.
 set(CPACK_NSIS_INSTALLED_ICON_NAME ServerStats.exe)
+set(CPACK_NSIS_MUI_ICON ${PROJECT_BINARY_DIR}/main/ServerStats.ico)
+set(CPACK_NSIS_MUI_UNIICON ${PROJECT_BINARY_DIR}/main/ServerStats.ico)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
