@@ -28,8 +28,9 @@ namespace {
 // A server whose utilisation and cache counters move every request, so that
 // the lines and the axis ranges change as they would on a live server: by
 // default jumping anywhere in 0..100 every second, the most a line can cost to
-// draw; wandering, a few percent up or down at a time, as a server usually does.
-enum class Movement { Jagged, Wandering };
+// draw; wandering, a few percent up or down at a time, as a server usually does;
+// quiet, level at 1 % with a blip to 3 % every 20 s, as an idle one.
+enum class Movement { Jagged, Wandering, Quiet };
 
 class MovingServer final : public ClientLibrary {
 public:
@@ -58,6 +59,8 @@ public:
         m_step = (m_step * 37 + 11) % 101;
         if (m_movement == Movement::Wandering)
             m_level = std::clamp<std::int32_t>(m_level + std::int32_t(m_step % 13) - 6, 0, 100);
+        if (m_movement == Movement::Quiet)
+            m_level = ++m_requests % 20 == 0 ? 3 : 1;
         WriteField32(record, ServerInfoField::Utilization,
                      m_movement == Movement::Jagged ? std::int32_t(m_step) : m_level);
         return 0;
@@ -131,6 +134,11 @@ void ChartTickWandering(benchmark::State& state) {
     TickAndPaint(state, Painted::Marked, Movement::Wandering);
 }
 BENCHMARK(ChartTickWandering)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+void ChartTickQuiet(benchmark::State& state) {
+    TickAndPaint(state, Painted::Marked, Movement::Quiet);
+}
+BENCHMARK(ChartTickQuiet)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 // The chart alone, outside the window: one wandering line set anew and painted.
 void ChartAlone(benchmark::State& state) {

@@ -242,14 +242,23 @@ bool LiveChart::placeLines() {
     for (const ChartLine line : {ChartLine::Series1, ChartLine::Series2}) {
         const auto& values = m_values[LineIndex(line)];
         auto& pixels = m_devicePixels[LineIndex(line)];
-        for (std::size_t x = 0; x < pixels.size(); ++x) {
+        int& placed = m_placed[LineIndex(line)];
+        placed = 0;
+        for (std::size_t x = 0; x < std::size_t(m_pointCount); ++x) {
             const double px = std::round(maps.bottom.ToPixel(double(x)));
             const double py = std::round(maps.left.ToPixel(values[x]));
             // Compared before the conversion, which a point zoomed far away would overflow.
             if (!(px >= bounds.left() && px <= bounds.right() && py >= bounds.top() &&
                   py <= bounds.bottom()))
                 return false;
-            pixels[x] = QPoint(int(px), int(py)) * ratio;
+            const QPoint p = QPoint(int(px), int(py)) * ratio;
+            // A level stretch is one segment, whatever its number of points: the same
+            // pixels, less work.
+            const auto at = [&](int back) { return pixels[std::size_t(placed - back)]; };
+            if (placed >= 2 && at(1).y() == p.y() && at(2).y() == p.y())
+                pixels[std::size_t(placed - 1)] = p;
+            else
+                pixels[std::size_t(placed++)] = p;
         }
     }
     return true;
@@ -272,7 +281,7 @@ void LiveChart::drawLines(QPainter& painter) {
             for (int copy = 0; copy < copies; ++copy) {
                 painter.setWorldTransform(
                     QTransform::fromScale(device, device).translate(copy + 0.5, copy + 0.5));
-                painter.drawPolyline(m_devicePixels[LineIndex(line)].data(), m_pointCount);
+                painter.drawPolyline(m_devicePixels[LineIndex(line)].data(), m_placed[LineIndex(line)]);
             }
         }
         painter.resetTransform();

@@ -126,6 +126,7 @@ private:
     // Where the paint puts the lines' pixels, sized with the lines: whole device pixels,
     // or logical ones for a line that a zoom took beyond the bevel, which is cut first.
     std::array<std::vector<QPoint>, 2> m_devicePixels;
+    std::array<int, 2> m_placed{};
     std::vector<QPointF> m_pixels;
     int m_newest = -1;
     ChartColours m_colours;
