@@ -231,6 +231,8 @@ void LiveChart::paintEvent(QPaintEvent* event) {
     painter.drawPixmap(0, 0, m_pixmap);
     if (m_pointCount > 0 && event->rect().intersects(LinesArea()))
         drawLines(painter);
+    // Whatever is drawn over the lines goes here, inside LinesArea(): every tick repaints
+    // that. Something that changes it between ticks asks for update(LinesArea()).
 }
 
 bool LiveChart::placeLines() {
