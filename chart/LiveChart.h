@@ -126,6 +126,7 @@ private:
     // Where the paint puts the lines' pixels, sized with the lines: whole device pixels,
     // or logical ones for a line that a zoom took beyond the bevel, which is cut first.
     std::array<std::vector<QPoint>, 2> m_devicePixels;
+    // How many of each line's device pixels the polyline takes, level stretches joined.
     std::array<int, 2> m_placed{};
     std::vector<QPointF> m_pixels;
     int m_newest = -1;
@@ -137,8 +138,8 @@ private:
     int m_textsVersion = 0;
     int m_styleVersion = 0;
     ChartZoom m_zoom;
-    // Set by a change of the points, cleared by the paint, so that a tick asks for one
-    // repaint, not 362; the window's update request then settles which axes it takes.
+    // Set by a change, cleared by the paint, so that a tick asks for one repaint, not
+    // 362; the window's update request then settles whether an axis comes with it.
     bool m_repaintPending = false;
     // The window whose update requests settle a tick's repaint before it is painted.
     QPointer<QWidget> m_watchedWindow;
