@@ -3,7 +3,8 @@
 
 // One tick on the real window, offscreen at its design size: the sampling tick
 // with all of its point updates, the hand-over to the chart, the axis rescale
-// and one paint of the whole window into an image. Painted at the screen's
+// and the repaint it asks for, through the window's backing store as on a screen
+// (or one paint of the whole window into an image). Painted at the screen's
 // density: run it with QT_SCALE_FACTOR=2 to measure a high-density screen.
 // The chart's tick also with a long connection list, which must not cost more,
 // and the building of a window that lists that many servers.
@@ -30,8 +31,9 @@ namespace {
 // A server whose utilisation and cache counters move every request, so that
 // the lines and the axis ranges change as they would on a live server: by
 // default jumping anywhere in 0..100 every second, the most a line can cost to
-// draw; wandering, a few percent up or down at a time, as a server usually does.
-enum class Movement { Jagged, Wandering };
+// draw; wandering, a few percent up or down at a time, as a server usually does;
+// quiet, level at 1 % with a blip to 3 % every 20 s, as an idle one.
+enum class Movement { Jagged, Wandering, Quiet };
 
 // The client lists `servers` connections, references 1 to `servers`, all of them
 // answering alike.
@@ -61,6 +63,8 @@ public:
         m_step = (m_step * 37 + 11) % 101;
         if (m_movement == Movement::Wandering)
             m_level = std::clamp<std::int32_t>(m_level + std::int32_t(m_step % 13) - 6, 0, 100);
+        if (m_movement == Movement::Quiet)
+            m_level = ++m_requests % 20 == 0 ? 3 : 1;
         WriteField32(record, ServerInfoField::Utilization,
                      m_movement == Movement::Jagged ? std::int32_t(m_step) : m_level);
         return 0;
@@ -91,10 +95,10 @@ QImage ScreenImage(const QWidget& widget) {
     return image;
 }
 
-// What a tick paints: the whole window (as after an expose), or only the chart,
-// which is all that a tick marks for repainting, into an image; or what the event
-// loop paints into the window after the tick, as on a screen.
-enum class Painted { Window, Chart, EventLoop };
+// What a tick paints: the whole window into an image (as after an expose); what
+// the tick marks for repainting, painted into the window's backing store; or all
+// that the event loop does after the tick, as on a screen.
+enum class Painted { Window, Marked, EventLoop };
 
 void TickAndPaint(benchmark::State& state, Painted painted, Movement movement = Movement::Jagged,
                   int servers = 1) {
@@ -105,21 +109,20 @@ void TickAndPaint(benchmark::State& state, Painted painted, Movement movement = 
     form.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(1);
     form.findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentIndex(int(state.range(0)));
     form.show();
-    QWidget* target = painted == Painted::Window
-                          ? static_cast<QWidget*>(&form)
-                          : form.findChild<QWidget*>(QStringLiteral("Chart1"));
-    QImage image = ScreenImage(*target);
+    QImage image = ScreenImage(form);
     for (int i = 0; i < 200; ++i) // fill the window so that every tick scrolls
         form.Timer1Timer(nullptr);
     QCoreApplication::processEvents();
 
     for (auto _ : state) {
         form.Timer1Timer(nullptr);
-        if (painted == Painted::EventLoop) {
-            QCoreApplication::processEvents();
-        } else {
-            target->render(&image);
+        if (painted == Painted::Window) {
+            form.render(&image);
             benchmark::DoNotOptimize(image.constBits());
+        } else if (painted == Painted::Marked) {
+            QCoreApplication::sendPostedEvents(&form, QEvent::UpdateRequest);
+        } else {
+            QCoreApplication::processEvents();
         }
     }
     state.SetLabel(state.range(0) == 0 ? "utilization" : "caching");
@@ -131,7 +134,7 @@ void WindowTick(benchmark::State& state) {
 BENCHMARK(WindowTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void ChartTick(benchmark::State& state) {
-    TickAndPaint(state, Painted::Chart);
+    TickAndPaint(state, Painted::Marked);
 }
 BENCHMARK(ChartTick)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
@@ -161,9 +164,14 @@ void WindowBuild(benchmark::State& state) {
 BENCHMARK(WindowBuild)->Arg(1)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void ChartTickWandering(benchmark::State& state) {
-    TickAndPaint(state, Painted::Chart, Movement::Wandering);
+    TickAndPaint(state, Painted::Marked, Movement::Wandering);
 }
 BENCHMARK(ChartTickWandering)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+void ChartTickQuiet(benchmark::State& state) {
+    TickAndPaint(state, Painted::Marked, Movement::Quiet);
+}
+BENCHMARK(ChartTickQuiet)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 // The chart alone, outside the window: one wandering line set anew and painted.
 void ChartAlone(benchmark::State& state) {
@@ -186,6 +194,26 @@ void ChartAlone(benchmark::State& state) {
     }
 }
 BENCHMARK(ChartAlone)->Unit(benchmark::kMicrosecond);
+
+// The chart alone, on a screen: a tick whose new point moves the range every time,
+// so that its axis is drawn anew along with the lines.
+void ChartRangeMoves(benchmark::State& state) {
+    LiveChart chart;
+    chart.resize(460, 250);
+    chart.SetLineLength(WindowPoints);
+    chart.FillZeros();
+    chart.show();
+    for (int i = 0; i < WindowPoints; ++i)
+        chart.SetPoint(ChartLine::Series1, i, (i * 37) % 90);
+    QCoreApplication::processEvents();
+    std::int32_t top = 100;
+    for (auto _ : state) {
+        top = top == 100 ? 150 : 100;
+        chart.SetPoint(ChartLine::Series2, WindowPoints / 2, top);
+        QCoreApplication::sendPostedEvents(&chart, QEvent::UpdateRequest);
+    }
+}
+BENCHMARK(ChartRangeMoves)->Unit(benchmark::kMicrosecond);
 
 // The same without the paint: what a tick costs while the window is hidden or
 // shows its other page.

@@ -25,9 +25,16 @@ double FormatLabels(AxisLabels& labels, const Ticks& ticks, const QFontMetricsF&
     for (int i = 0; i < ticks.count; ++i) {
         QString& text = labels.text[std::size_t(i)];
         text = QString::number(ticks.At(i), 'f', ticks.decimals);
-        widest = std::max(widest, metrics.horizontalAdvance(text));
+        labels.width[std::size_t(i)] = metrics.horizontalAdvance(text);
+        widest = std::max(widest, labels.width[std::size_t(i)]);
     }
     return widest;
+}
+
+// Whether a part within `bounds` reaches into `dirty`; antialiased glyphs may spill a
+// pixel beyond their advance and cell.
+bool Reaches(const QRectF& bounds, const QRect& dirty) {
+    return bounds.adjusted(-2, -2, 2, 2).intersects(dirty);
 }
 
 } // namespace
@@ -92,57 +99,80 @@ void ChartFrame::Layout(const QRect& inside, const QFont& font, const ChartTexts
               AxisMap(ranges.right, y0, y1)};
 }
 
+QRect ChartFrame::RangeArea() const {
+    // The right axis's band runs from the plotting area to just short of the legend, and
+    // half a label above and below the plotting area: wherever its labels may go while
+    // the plotting area stays where it is.
+    const int reach = int(std::ceil(m_lineHeight / 2)) + 2;
+    return QRect(QPoint(m_plot.left(), m_plot.top() - reach),
+                 QPoint(int(std::floor(m_legend.left())) - 3, m_plot.bottom() + reach));
+}
+
 void ChartFrame::Paint(QPainter& painter, const QFont& font, const ChartTexts& texts,
-                       const ChartColours& colours) const {
+                       const ChartColours& colours, const QRect& dirty) const {
     painter.setFont(font);
     const QRectF plot(m_plot.left(), m_plot.top(), m_plot.width() - 1, m_plot.height() - 1);
     const QPointF half(0.5, 0.5); // 1-pixel lines on pixel centres
 
-    painter.setPen(QPen(colours.grid, 1));
-    for (int i = 0; i < m_leftTicks.count; ++i) {
-        const double y = std::round(m_maps.left.ToPixel(m_leftTicks.At(i)));
-        painter.drawLine(QPointF(plot.left(), y) + half, QPointF(plot.right(), y) + half);
-    }
-    for (int i = 0; i < m_bottom.ticks.count; ++i) {
-        const double x = std::round(m_maps.bottom.ToPixel(m_bottom.ticks.At(i)));
-        painter.drawLine(QPointF(x, plot.top()) + half, QPointF(x, plot.bottom()) + half);
+    if (m_plot.intersects(dirty)) {
+        painter.setPen(QPen(colours.grid, 1));
+        for (int i = 0; i < m_leftTicks.count; ++i) {
+            const double y = std::round(m_maps.left.ToPixel(m_leftTicks.At(i)));
+            painter.drawLine(QPointF(plot.left(), y) + half, QPointF(plot.right(), y) + half);
+        }
+        for (int i = 0; i < m_bottom.ticks.count; ++i) {
+            const double x = std::round(m_maps.bottom.ToPixel(m_bottom.ticks.At(i)));
+            painter.drawLine(QPointF(x, plot.top()) + half, QPointF(x, plot.bottom()) + half);
+        }
+        painter.setPen(QPen(colours.text, 1));
+        painter.drawRect(plot.translated(half));
     }
 
     painter.setPen(QPen(colours.text, 1));
-    painter.drawRect(plot.translated(half));
     for (int i = 0; i < m_right.ticks.count; ++i) {
         const double y = std::round(m_maps.right.ToPixel(m_right.ticks.At(i)));
-        painter.drawLine(QPointF(plot.right(), y) + half, QPointF(plot.right() + TickLength, y) + half);
         const QRectF cell(plot.right() + 1 + TickLength + LabelGap, y - m_lineHeight / 2, 0,
                           m_lineHeight);
+        if (!Reaches(QRectF(plot.right(), cell.top(), cell.left() - plot.right() +
+                            m_right.width[std::size_t(i)], m_lineHeight), dirty))
+            continue;
+        painter.drawLine(QPointF(plot.right(), y) + half, QPointF(plot.right() + TickLength, y) + half);
         painter.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                          m_right.text[std::size_t(i)]);
     }
     for (int i = 0; i < m_bottom.ticks.count; ++i) {
         const double x = std::round(m_maps.bottom.ToPixel(m_bottom.ticks.At(i)));
-        painter.drawLine(QPointF(x, plot.bottom()) + half, QPointF(x, plot.bottom() + TickLength) + half);
         const QRectF cell(x + 0.5, plot.bottom() + 1 + TickLength + LabelGap, 0, m_lineHeight);
+        const double width = m_bottom.width[std::size_t(i)];
+        if (!Reaches(QRectF(cell.left() - width / 2, plot.bottom(), width,
+                            cell.bottom() - plot.bottom()), dirty))
+            continue;
+        painter.drawLine(QPointF(x, plot.bottom()) + half, QPointF(x, plot.bottom() + TickLength) + half);
         painter.drawText(cell, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
                          m_bottom.text[std::size_t(i)]);
     }
 
     // The legend: a box with a stroke of each line's colour beside its title.
-    painter.drawRect(m_legend.adjusted(0, 0, -1, -1).translated(half));
-    for (int i = 0; i < 2; ++i) {
-        const double y = m_legend.top() + LegendPadding + i * m_lineHeight;
-        const double x = m_legend.left() + LegendPadding;
-        painter.setPen(QPen(colours.lines[std::size_t(i)], 2));
-        painter.drawLine(QPointF(x, y + m_lineHeight / 2), QPointF(x + SwatchLength, y + m_lineHeight / 2));
-        painter.setPen(colours.text);
-        painter.drawText(QRectF(x + SwatchLength + LabelGap, y, 0, m_lineHeight),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
-                         texts.series[std::size_t(i)]);
+    if (Reaches(m_legend, dirty)) {
+        painter.drawRect(m_legend.adjusted(0, 0, -1, -1).translated(half));
+        for (int i = 0; i < 2; ++i) {
+            const double y = m_legend.top() + LegendPadding + i * m_lineHeight;
+            const double x = m_legend.left() + LegendPadding;
+            painter.setPen(QPen(colours.lines[std::size_t(i)], 2));
+            painter.drawLine(QPointF(x, y + m_lineHeight / 2), QPointF(x + SwatchLength, y + m_lineHeight / 2));
+            painter.setPen(colours.text);
+            painter.drawText(QRectF(x + SwatchLength + LabelGap, y, 0, m_lineHeight),
+                             Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
+                             texts.series[std::size_t(i)]);
+        }
     }
 
-    painter.setPen(colours.title);
-    for (int i = 0; i < texts.titleLines; ++i) {
-        const QRectF row(m_title.left(), m_title.top() + i * m_lineHeight, m_title.width(), m_lineHeight);
-        painter.drawText(row, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
-                         texts.title[std::size_t(i)]);
+    if (Reaches(m_title, dirty)) {
+        painter.setPen(colours.title);
+        for (int i = 0; i < texts.titleLines; ++i) {
+            const QRectF row(m_title.left(), m_title.top() + i * m_lineHeight, m_title.width(), m_lineHeight);
+            painter.drawText(row, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
+                             texts.title[std::size_t(i)]);
+        }
     }
 }

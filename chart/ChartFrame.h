@@ -43,6 +43,7 @@ struct ChartTexts {
 struct AxisLabels {
     Ticks ticks;
     std::array<QString, MaxTicks> text;
+    std::array<double, MaxTicks> width{};
 };
 
 class ChartFrame {
@@ -52,9 +53,13 @@ public:
        size, the texts or the ranges change. */
     void Layout(const QRect& inside, const QFont& font, const ChartTexts& texts,
                 const ShownRanges& ranges, bool hasPoints, const ZoomedAxes& zoomed);
-    /* Paints title, legend, grid, axes and labels as laid out. */
+    /* Paints title, legend, grid, axes and labels as laid out: those parts that reach
+       into `dirty`, which the painter is expected to be clipped to. */
     void Paint(QPainter& painter, const QFont& font, const ChartTexts& texts,
-               const ChartColours& colours) const;
+               const ChartColours& colours, const QRect& dirty) const;
+    /* What a change of the shown ranges alone repaints when it leaves the plotting area
+       where it is: the plotting area with its grid, and the right axis's marks and labels. */
+    QRect RangeArea() const;
 
     /* The plotting area. */
     QRect Plot() const { return m_plot; }

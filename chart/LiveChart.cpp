@@ -8,6 +8,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QRubberBand>
 
@@ -27,7 +28,7 @@ LiveChart::LiveChart(QWidget* parent)
     InstallChartAccessibility();
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setFocusPolicy(Qt::StrongFocus);
-    // Every paint covers the whole widget with the cached frame.
+    // Every paint covers what it repaints with the cached frame.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_texts.title[0] = QStringLiteral("Title goes here");
@@ -41,6 +42,8 @@ void LiveChart::SetLineLength(int points) {
     const auto length = std::size_t(std::max(points, 0));
     for (auto& line : m_values)
         line.assign(length, 0);
+    for (auto& line : m_devicePixels)
+        line.resize(length);
     m_pixels.resize(length);
     ClearPoints();
 }
@@ -52,7 +55,7 @@ void LiveChart::SetPoint(ChartLine line, int index, std::int32_t value) {
     if (point == value)
         return;
     point = value;
-    changed();
+    linesChanged();
 }
 
 void LiveChart::ClearPoints() {
@@ -158,17 +161,49 @@ void LiveChart::ensureLayout(const ShownRanges& ranges) {
     m_layoutKey = key;
 }
 
+QRect LiveChart::LinesArea() const {
+    // One pixel more right and down, where a fractional density's second copy of a line
+    // may reach; zoomed, a line cut at the bevel's inner edge may touch the bevel.
+    return IsZoomed() ? rect() : m_frame.Plot().adjusted(0, 0, 1, 1);
+}
+
+LiveChart::PixmapKey LiveChart::currentPixmapKey() const {
+    return {*m_layoutKey, devicePixelRatioF(), hasFocus() && !m_imaging, m_styleVersion,
+            m_frame.Plot(), m_frame.LegendArea(), m_frame.BottomLabels().ticks};
+}
+
+QRect LiveChart::staleFrameArea() const {
+    if (!m_pixmapKey)
+        return rect();
+    const PixmapKey key = currentPixmapKey();
+    if (*m_pixmapKey == key)
+        return {};
+    // A range that moved and left everything else in place redraws its axis and the grid.
+    PixmapKey moved = key;
+    moved.layout.ranges = m_pixmapKey->layout.ranges;
+    return moved == *m_pixmapKey ? m_frame.RangeArea() : rect();
+}
+
+QRect LiveChart::settle() {
+    ensureLayout(Ranges());
+    return staleFrameArea() | (m_pointCount > 0 ? LinesArea() : QRect());
+}
+
 void LiveChart::ensurePixmap() {
-    const PixmapKey key{*m_layoutKey, devicePixelRatioF(), hasFocus() && !m_imaging, m_styleVersion};
-    if (m_pixmapKey == key)
+    const QRect stale = staleFrameArea();
+    if (stale.isEmpty())
         return;
-    // Drawn at the screen's density, so that it stays sharp on high-density screens.
-    m_pixmap = QPixmap(size() * key.pixelRatio);
-    m_pixmap.setDevicePixelRatio(key.pixelRatio);
-    m_pixmap.fill(m_colours.background);
+    const PixmapKey key = currentPixmapKey();
+    if (stale == rect()) {
+        // Drawn at the screen's density, so that it stays sharp on high-density screens.
+        m_pixmap = QPixmap(size() * key.pixelRatio);
+        m_pixmap.setDevicePixelRatio(key.pixelRatio);
+    }
     QPainter painter(&m_pixmap);
+    painter.setClipRect(stale);
+    painter.fillRect(stale, m_colours.background);
     drawFrame(&painter);
-    m_frame.Paint(painter, ChartLook::TextFont(), m_texts, m_colours);
+    m_frame.Paint(painter, ChartLook::TextFont(), m_texts, m_colours, stale);
     if (key.focused) {
         // A dotted outline just inside the bevel: a style's focus frame may fill what it
         // surrounds, and the plotting area stays unfilled.
@@ -181,14 +216,40 @@ void LiveChart::ensurePixmap() {
     m_pixmapKey = key;
 }
 
-void LiveChart::paintEvent(QPaintEvent*) {
+bool LiveChart::eventFilter(QObject* watched, QEvent* event) {
+    // The window is about to paint what was marked: a tick that moved a range adds its
+    // axis now, so that the one paint covers it.
+    if (watched == m_watchedWindow && event->type() == QEvent::UpdateRequest && m_repaintPending &&
+        isVisible())
+        update(settle());
+    return QFrame::eventFilter(watched, event);
+}
+
+void LiveChart::showEvent(QShowEvent* event) {
+    QFrame::showEvent(event);
+    if (m_watchedWindow != window()) {
+        if (m_watchedWindow)
+            m_watchedWindow->removeEventFilter(this);
+        m_watchedWindow = window();
+        m_watchedWindow->installEventFilter(this);
+    }
+}
+
+void LiveChart::paintEvent(QPaintEvent* event) {
+    // A paint that the window's update request did not settle (an expose, a grab) still
+    // leaves nothing stale: what it does not cover is painted next.
+    const QRect needed = m_repaintPending ? settle() : staleFrameArea();
     m_repaintPending = false;
-    ensureLayout(Ranges());
+    if (!needed.isEmpty() && !event->rect().contains(needed))
+        update(QRegion(needed) - event->region());
     ensurePixmap();
     QPainter painter(this);
+    // Clipped to what this paint covers: the copy is of that part alone.
     painter.drawPixmap(0, 0, m_pixmap);
-    if (m_pointCount > 0)
+    if (m_pointCount > 0 && event->rect().intersects(LinesArea()))
         drawLines(painter);
+    // Whatever is drawn over the lines goes here, inside LinesArea(): every tick repaints
+    // that. Something that changes it between ticks asks for update(LinesArea()).
     if (!m_notice.isEmpty())
         drawNotice(painter);
 }
@@ -205,17 +266,64 @@ void LiveChart::drawNotice(QPainter& painter) const {
     painter.drawText(text, flags, m_notice);
 }
 
-void LiveChart::drawLines(QPainter& painter) const {
+bool LiveChart::placeLines() {
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != std::round(ratio))
+        return false;
+    const FrameMaps& maps = m_frame.Maps();
+    const QRect bounds = contentsRect();
+    for (const ChartLine line : {ChartLine::Series1, ChartLine::Series2}) {
+        const auto& values = m_values[LineIndex(line)];
+        auto& pixels = m_devicePixels[LineIndex(line)];
+        int& placed = m_placed[LineIndex(line)];
+        placed = 0;
+        for (std::size_t x = 0; x < std::size_t(m_pointCount); ++x) {
+            const double px = std::round(maps.bottom.ToPixel(double(x)));
+            const double py = std::round(maps.left.ToPixel(values[x]));
+            // Compared before the conversion, which a point zoomed far away would overflow.
+            if (!(px >= bounds.left() && px <= bounds.right() && py >= bounds.top() &&
+                  py <= bounds.bottom()))
+                return false;
+            const QPoint p = QPoint(int(px), int(py)) * ratio;
+            // A level stretch is one segment, whatever its number of points: the same
+            // pixels, less work.
+            const auto at = [&](int back) { return pixels[std::size_t(placed - back)]; };
+            if (placed >= 2 && at(1).y() == p.y() && at(2).y() == p.y())
+                pixels[std::size_t(placed - 1)] = p;
+            else
+                pixels[std::size_t(placed++)] = p;
+        }
+    }
+    return true;
+}
+
+void LiveChart::drawLines(QPainter& painter) {
+    // A line is one logical pixel wide: on a dense screen, as many one-pixel polylines as
+    // a logical pixel has device pixels, each one device pixel further right and down.
+    // That stays on Qt's fast path for thin pens; one wide pen would be slower and would
+    // not give the same pixels.
+    const qreal ratio = devicePixelRatioF();
+    const double device = 1 / ratio;
+    const int copies = std::max(1, int(std::lround(ratio)));
+    // In the legend's order, so that where the lines meet the second shows on top.
+    if (placeLines()) {
+        // Whole device pixels, drawn on their centres as the cut lines below are: a
+        // polyline of QPoints, uncut, is the cheapest that Qt draws.
+        for (const ChartLine line : {ChartLine::Series1, ChartLine::Series2}) {
+            painter.setPen(m_pens[LineIndex(line)]);
+            for (int copy = 0; copy < copies; ++copy) {
+                painter.setWorldTransform(
+                    QTransform::fromScale(device, device).translate(copy + 0.5, copy + 0.5));
+                painter.drawPolyline(m_devicePixels[LineIndex(line)].data(), m_placed[LineIndex(line)]);
+            }
+        }
+        painter.resetTransform();
+        return;
+    }
     const FrameMaps& maps = m_frame.Maps();
     // Lines are not cut at the plotting area, only at the bevel.
     const QRectF bounds = contentsRect();
-    // A line is one logical pixel wide: on a dense screen, as many one-pixel polylines as
-    // a logical pixel has device pixels, each one device pixel further right and down.
-    // That stays on Qt's fast path for thin pens, where one wide pen would not.
-    const double device = 1 / devicePixelRatioF();
-    const int copies = std::max(1, int(std::lround(devicePixelRatioF())));
     std::vector<QPointF>& points = m_pixels;
-    // In the legend's order, so that where the lines meet the second shows on top.
     for (const ChartLine line : {ChartLine::Series1, ChartLine::Series2}) {
         const auto& values = m_values[LineIndex(line)];
         for (std::size_t x = 0; x < points.size(); ++x)
@@ -232,11 +340,16 @@ void LiveChart::drawLines(QPainter& painter) const {
     }
 }
 
-void LiveChart::changed() {
+void LiveChart::linesChanged() {
     if (!m_repaintPending) {
         m_repaintPending = true;
-        update();
+        update(LinesArea());
     }
+}
+
+void LiveChart::changed() {
+    m_repaintPending = true;
+    update();
 }
 
 void LiveChart::textsChanged() {

@@ -4,8 +4,8 @@
 #pragma once
 // The live chart: two lines of as many points as its user asks for, over
 // vertical axes that follow the points, zoomed by dragging a rectangle with the left mouse button or with the
-// keyboard. Setting a point only marks the chart for repainting; the parts that
-// rarely change are kept in a pixmap and drawn anew only when they do.
+// keyboard. Setting a point only marks the plotting area for repainting; the
+// parts that rarely change are kept in a pixmap and drawn anew only where they do.
 
 #include "ChartFrame.h"
 #include "ChartZoom.h"
@@ -13,6 +13,7 @@
 #include <QFrame>
 #include <QImage>
 #include <QPixmap>
+#include <QPointer>
 
 #include <array>
 #include <cstdint>
@@ -76,7 +77,13 @@ public:
     QSize sizeHint() const override { return {400, 240}; }
     QSize minimumSizeHint() const override { return {120, 80}; }
 
+    /* Where the lines may be drawn: the plotting area, or anywhere while zoomed.
+       A tick repaints this and, when a range changed, that axis. */
+    QRect LinesArea() const;
+
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -101,13 +108,24 @@ private:
         qreal pixelRatio = 0;
         bool focused = false;
         int styleVersion = 0;
+        // Where the layout put the parts that a range change may leave in place.
+        QRect plot;
+        QRectF legend;
+        Ticks bottom;
         friend bool operator==(const PixmapKey&, const PixmapKey&) = default;
     };
 
     ValueRange dataRange() const;
     void ensureLayout(const ShownRanges& ranges);
+    PixmapKey currentPixmapKey() const;
+    QRect staleFrameArea() const;
+    QRect settle();
     void ensurePixmap();
-    void drawLines(QPainter& painter) const;
+    // Places the lines on whole device pixels; false where they must be cut at the bevel
+    // or the density is fractional.
+    bool placeLines();
+    void drawLines(QPainter& painter);
+    void linesChanged();
     void drawNotice(QPainter& painter) const;
     void changed();
     void textsChanged();
@@ -115,8 +133,12 @@ private:
 
     std::array<std::vector<std::int32_t>, 2> m_values;
     int m_pointCount = 0;
-    // Where the paint puts a line's pixels, sized with the lines.
-    mutable std::vector<QPointF> m_pixels;
+    // Where the paint puts the lines' pixels, sized with the lines: whole device pixels,
+    // or logical ones for a line that a zoom took beyond the bevel, which is cut first.
+    std::array<std::vector<QPoint>, 2> m_devicePixels;
+    // How many of each line's device pixels the polyline takes, level stretches joined.
+    std::array<int, 2> m_placed{};
+    std::vector<QPointF> m_pixels;
     int m_newest = -1;
     ChartColours m_colours;
     // Made when the colours change: a pen shares its data, so drawing with these
@@ -126,8 +148,11 @@ private:
     int m_textsVersion = 0;
     int m_styleVersion = 0;
     ChartZoom m_zoom;
-    // Set by a change, cleared by the paint, so that a tick asks for one paint, not 362.
+    // Set by a change, cleared by the paint, so that a tick asks for one repaint, not
+    // 362; the window's update request then settles whether an axis comes with it.
     bool m_repaintPending = false;
+    // The window whose update requests settle a tick's repaint before it is painted.
+    QPointer<QWidget> m_watchedWindow;
 
     ChartFrame m_frame;
     std::optional<LayoutKey> m_layoutKey;

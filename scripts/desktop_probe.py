@@ -362,6 +362,14 @@ def cmd_table(args):
         if remote and local:
             print(f"- one remote server ÷ the local server page, CPU: "
                   f"{ratio(cpu_figure(remote), cpu_figure(local))} (target ≤ 1.5)")
+        xload = next((p for p in peers if p["label"].startswith("xload")), None)
+        if local and xload:
+            print(f"- the server page ÷ xload, CPU: {ratio(cpu_figure(local), cpu_figure(xload))} "
+                  f"(target ≤ 1.8, and ≤ 0.025 %)")
+        dense = by_label.get("ours, server page, density 2")
+        if dense and local:
+            print(f"- the server page at density 2 ÷ density 1, CPU: "
+                  f"{ratio(cpu_figure(dense), cpu_figure(local))} (target ≤ 2, and ≤ 0.045 %)")
 
 
 def main():

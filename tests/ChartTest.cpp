@@ -9,6 +9,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
@@ -180,6 +181,61 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(counter.paints, 1);
     }
+
+    // A tick repaints part of the chart; what the screen then shows must be the pixels of
+    // a chart painted whole in the same state, on ticks that move a range and ticks
+    // that do not. Runs once more under QT_SCALE_FACTOR=2.
+    void partialRepaintsLeaveNothingStale_data() {
+        QTest::addColumn<bool>("zoomed");
+        QTest::newRow("unzoomed") << false;
+        QTest::newRow("zoomed") << true;
+    }
+    void partialRepaintsLeaveNothingStale() {
+        QFETCH(bool, zoomed);
+        // The same start in both: a range to zoom into, and no focus outline on only one.
+        const auto start = [zoomed](Shown& s) {
+            s.chart.setFocusPolicy(Qt::NoFocus);
+            s.Fill(ChartLine::Series1, {0, 40});
+            if (zoomed) { // the lines reach out of the plotting area; the right axis follows them
+                QTest::keyClick(&s.chart, Qt::Key_Plus);
+                s.chart.SetRightAxisAutomatic();
+            }
+            return s.Exposed();
+        };
+        const auto onScreen = [](QWidget& w) {
+            return w.screen()->grabWindow(w.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        Shown ticking;
+        QVERIFY(start(ticking));
+        QCOMPARE(ticking.chart.IsZoomed(), zoomed);
+        // Scrolls both lines by one point; every fourth tick a new maximum moves the range.
+        std::uint32_t step = 1;
+        int rangeMoved = 0, rangeKept = 0;
+        for (int tick = 0; tick < 12; ++tick) {
+            const ShownRanges before = ticking.chart.Ranges();
+            for (const ChartLine line : {ChartLine::Series1, ChartLine::Series2}) {
+                const auto points = ticking.chart.Points(line);
+                for (int i = 0; i + 1 < LinePoints; ++i)
+                    ticking.chart.SetPoint(line, i, points[std::size_t(i) + 1]);
+                step = (step * 37 + 11) % 101;
+                ticking.chart.SetPoint(line, LinePoints - 1,
+                                       tick % 4 == 3 ? 50 + 10 * tick : std::int32_t(step % 40));
+            }
+            QCoreApplication::processEvents();
+            (ticking.chart.Ranges() == before ? rangeKept : rangeMoved) += 1;
+
+            Shown whole; // painted whole, from nothing
+            QVERIFY(start(whole));
+            for (const ChartLine line : {ChartLine::Series1, ChartLine::Series2})
+                for (int i = 0; i < LinePoints; ++i)
+                    whole.chart.SetPoint(line, i, ticking.chart.Points(line)[std::size_t(i)]);
+            whole.chart.repaint();
+            QCOMPARE(onScreen(ticking.chart), onScreen(whole.chart));
+        }
+        QVERIFY(rangeMoved >= 3 && rangeKept >= 3);
+    }
+
+
 
     void zoomByDragging_data() {
         QTest::addColumn<bool>("zoomedBefore");

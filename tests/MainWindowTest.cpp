@@ -16,6 +16,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPaintEvent>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -573,6 +574,38 @@ private slots:
         chart->resize(chart->size() + QSize(1, 0));
         chart->resize(chart->size() - QSize(1, 0));
         QCOMPARE(chart->grab().toImage(), drawn);
+    }
+
+    // A tick repaints one rectangle of the chart and nothing else in the window: the
+    // plotting area, and the right axis too when the range moved.
+    void tickPaintsOnlyThePlot() {
+        struct PaintLog : QObject {
+            QList<QPair<QObject*, QRegion>> paints;
+            bool eventFilter(QObject* watched, QEvent* event) override {
+                if (event->type() == QEvent::Paint)
+                    paints.append({watched, static_cast<QPaintEvent*>(event)->region()});
+                return false;
+            }
+        } log;
+        Rig rig;
+        rig.Build();
+        QVERIFY(rig.ShowServerPage());
+        LiveChart* chart = rig.w().chart;
+        for (std::int32_t v : {10, 40, 20, 30})
+            rig.TickUtilization(v);
+        QCoreApplication::processEvents();
+        qApp->installEventFilter(&log);
+        for (const bool rangeMoves : {false, true}) {
+            log.paints.clear();
+            const ValueRange before = chart->Ranges().left;
+            rig.TickUtilization(rangeMoves ? 90 : 25);
+            QCoreApplication::processEvents();
+            QCOMPARE(chart->Ranges().left != before, rangeMoves);
+            QCOMPARE(log.paints.size(), 1);
+            QCOMPARE(log.paints[0].first, chart);
+            QCOMPARE(log.paints[0].second,
+                     QRegion(rangeMoves ? chart->Frame().RangeArea() : chart->LinesArea()));
+        }
     }
 
     // Lines out of sight on the Info page are drawn as they are when their page is shown.
