@@ -128,7 +128,8 @@ TEST_F(ConnectionTableTest, BadLinesAreReportedWithTheirNumberAndSkipped) {
     EXPECT_EQ(m_errors.str(),
               m_table + ":4: only http:// and https:// addresses are allowed; line skipped\n" +
                   m_table +
-                  ":6: unknown field \"colour=blue\" (known: user=, password-file=, ca=); line "
+                  ":6: unknown field \"colour=blue\" (known: user=, password-file=, ca=, "
+                  "discover=, exporter-user=, exporter-password-file=, exporter-ca=); line "
                   "skipped\n" +
                   m_table + ":7: a line over 4096 bytes; line skipped\n");
 }
