@@ -149,11 +149,18 @@ struct FetchJob : Job {
     ReplyBuffer body;
     std::array<char, CURL_ERROR_SIZE> error{};
     std::size_t id = 0;
+    /* The bytes of every API reply of this scan together, which share MaxApiReplyBytes:
+       two requests a line, both answered with a flood, hold no more than one could. */
+    std::size_t* together = nullptr;
 };
 
 std::size_t ReceiveFetch(char* data, std::size_t size, std::size_t count, void* userdata) {
+    FetchJob& f = *static_cast<FetchJob*>(userdata);
     const std::size_t length = size * count;
-    return static_cast<FetchJob*>(userdata)->body.Append({data, length}) ? length : 0;
+    if (length > MaxApiReplyBytes - *f.together || !f.body.Append({data, length}))
+        return 0;
+    *f.together += length;
+    return length;
 }
 
 } // namespace
@@ -176,6 +183,7 @@ struct ScrapeThread::Network {
     std::vector<ConnectionEntry> entries;
     std::vector<std::unique_ptr<Transfer>> transfers;
     std::vector<std::unique_ptr<FetchJob>> fetches; // in flight
+    std::size_t fetchedBytes = 0; // by the fetches since they were last dropped
     ReplyPool pool;
 
     /* The server's transfer, made on first use. */
@@ -200,6 +208,7 @@ struct ScrapeThread::Network {
         for (const auto& f : fetches)
             curl_multi_remove_handle(multi.get(), f->handle.easy.get());
         fetches.clear();
+        fetchedBytes = 0;
     }
 
     ~Network() {
@@ -455,7 +464,7 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
         const ClientResult failure =
             code == CURLE_OK ? 0 : Outcome(code, 0).value_or(ExporterClient::NoAnswer);
         if (code == CURLE_WRITE_ERROR || code == CURLE_FILESIZE_EXCEEDED)
-            error = "a reply over " + std::to_string(MaxApiReplyBytes >> 20) + " MiB";
+            error = "the replies are over " + std::to_string(MaxApiReplyBytes >> 20) + " MiB";
         {
             const std::lock_guard lock(m_mutex);
             if (id < m_fetchReplies.size())
@@ -518,6 +527,7 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
             auto f = std::make_unique<FetchJob>();
             f->fetch = true;
             f->id = id;
+            f->together = &net.fetchedBytes;
             std::string why;
             f->handle = MakeScrapeHandle(request, net.timing, why, HandleUse::Api);
             CURL* easy = f->handle.easy.get();

@@ -6,9 +6,11 @@
 // The transfers here are plain libcurl calls with the limits the client sets.
 
 #include "Discovery.h"
+#include "RoutingClient.h"
 
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -16,9 +18,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -179,6 +184,80 @@ TEST_P(FakePrometheus, EveryRowEndsInTime) {
     }
 }
 
+/* The real client on a table of `lines`, scanned by ClientInit as the program's start does. */
+class TableClient {
+public:
+    explicit TableClient(const std::string& lines) {
+        const std::string table = m_dir.filePath(QStringLiteral("connections")).toStdString();
+        std::ofstream(table) << lines;
+        m_client.emplace(table, "/proc", ExporterTiming{}, m_errors);
+        const auto start = std::chrono::steady_clock::now();
+        m_init = m_client->ClientInit(nullptr, nullptr);
+        m_scan = std::chrono::steady_clock::now() - start;
+    }
+    RoutingClient& operator*() { return *m_client; }
+    RoutingClient* operator->() { return &*m_client; }
+    ClientResult Init() const { return m_init; }
+    std::chrono::steady_clock::duration Scan() const { return m_scan; }
+    std::string Errors() const { return m_errors.str(); }
+    /* Ends the client, for the time that takes. */
+    std::chrono::steady_clock::duration End() {
+        const auto start = std::chrono::steady_clock::now();
+        m_client.reset();
+        return std::chrono::steady_clock::now() - start;
+    }
+
+    /* The names listed, in order, reference 1 (this machine) first; one the client cannot
+       name is left out, as the window leaves it out. */
+    std::vector<std::string> List() {
+        std::vector<std::string> names;
+        ScanIterator iterator = 0;
+        ConnRef ref = 0;
+        while (m_client->ScanConnRefs(iterator, ref) == 0) {
+            std::array<unsigned char, 256> name{};
+            if (m_client->GetConnRefInfo(ref, ConnInfoServerName, name.size(), name.data()) == 0)
+                names.emplace_back(reinterpret_cast<const char*>(name.data()));
+        }
+        return names;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::ostringstream m_errors;
+    std::optional<RoutingClient> m_client;
+    ClientResult m_init = 0;
+    std::chrono::steady_clock::duration m_scan{};
+};
+
+TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
+    const FakeRow& row = GetParam();
+    Script fake("fake_prometheus.py", {});
+    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
+    fake.Say(row.mode);
+    ASSERT_EQ(fake.ReadLine(), std::string("ok ") + row.mode);
+
+    const long peakBefore = PeakKib();
+    TableClient client(base + " discover=node\n");
+    ASSERT_EQ(client.Init(), 0u);
+    // The deadline itself, and what a busy machine's scheduler adds to it.
+    EXPECT_LE(client.Scan(), 3250ms);
+    if (MeasurePeaks) {
+        EXPECT_LT(PeakKib() - peakBefore, 80 * 1024) << "KiB more at the peak";
+    }
+    const std::vector<std::string> names = client.List();
+    ASSERT_EQ(names.size(), 1 + row.servers) << client.Errors();
+    if (row.servers == 0) {
+        // One left-out line for the discovery line, with its reason.
+        EXPECT_TRUE(client.Errors().starts_with(base + "/: ")) << client.Errors();
+        EXPECT_NE(client.Errors().find(row.error), std::string::npos) << client.Errors();
+    } else {
+        EXPECT_EQ(client.Errors(), "");
+        EXPECT_EQ(names.back(), "twin (127.0.0.2:9100)");
+    }
+    // Nothing is left waiting past the scan: a stalled request ends with the client at once.
+    EXPECT_LT(client.End(), 500ms);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, FakePrometheus,
     ::testing::Values(FakeRow{"good", 0, 2000, ""}, FakeRow{"nonames", 0, 0, ""},
@@ -221,6 +300,47 @@ TEST(RealPrometheus, ListsItsNodeExporterAndBothFakes) {
     std::sort(expected.begin() + 1, expected.end());
     std::sort(names.begin() + 1, names.end());
     EXPECT_EQ(names, expected);
+}
+
+} // namespace
+
+namespace {
+
+TEST(RealPrometheus, TheClientListsThemOnceAndChartsTheSameNamedFake) {
+    if (access("/usr/bin/prometheus", X_OK) != 0 || access("/usr/bin/prometheus-node-exporter", X_OK) != 0)
+        GTEST_SKIP() << "prometheus or prometheus-node-exporter is not installed";
+    Script real("real_prometheus.py", {});
+    std::istringstream line(real.ReadLine(25000));
+    std::string port, node, fake, same;
+    line >> port >> node >> fake >> same;
+    ASSERT_FALSE(same.empty()) << "the real Prometheus did not come up: " << line.str();
+
+    // The fake reached by its own line and by discovery is listed once, where its line is.
+    TableClient client("http://" + fake + "/metrics\nhttp://127.0.0.1:" + port + " discover=node\n");
+    ASSERT_EQ(client.Init(), 0u);
+    EXPECT_EQ(client.Errors(), "");
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::vector<std::string> expected{host, "fake-exporter", std::string(host) + " (" + node + ")",
+                                      std::string(host) + " (" + same + ")"};
+    std::sort(expected.begin() + 2, expected.end());
+    const std::vector<std::string> names = client.List();
+    ASSERT_EQ(names, expected);
+
+    // Picked, the same-named fake is scraped directly: its 37 % reaches the chart.
+    const auto picked = std::find(names.begin(), names.end(), std::string(host) + " (" + same + ")");
+    const ConnRef ref = ConnRef(picked - names.begin()) + 1;
+    ConnectionHandle handle = 0;
+    ASSERT_EQ(client->NWCCOpenConnByRef(ref, OpenStateDefault, 0, handle), 0u);
+    std::int32_t percent = -1;
+    for (int tries = 0; tries < 30 && percent != 37; ++tries) {
+        std::this_thread::sleep_for(100ms);
+        ServerInfoRecord record;
+        ASSERT_EQ(client->GetServerInfoRecord(handle, record), 0u);
+        percent = std::int32_t(ReadField32(record, ServerInfoField::Utilization));
+    }
+    EXPECT_EQ(percent, 37);
+    EXPECT_EQ(client->CloseConn(handle), 0u);
 }
 
 } // namespace
