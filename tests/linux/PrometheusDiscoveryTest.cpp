@@ -15,6 +15,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -256,6 +257,27 @@ TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
     }
     // Nothing is left waiting past the scan: a stalled request ends with the client at once.
     EXPECT_LT(client.End(), 500ms);
+}
+
+TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
+    Script fake("fake_prometheus.py", {});
+    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
+    fake.Say("elsewhere");
+    ASSERT_EQ(fake.ReadLine(), "ok elsewhere");
+    QTemporaryDir dir;
+    const std::string secret = dir.filePath(QStringLiteral("secret")).toStdString();
+    std::ofstream(secret) << "s3cret\n";
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+
+    // Neither server is contacted: the list comes from Prometheus alone.
+    TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
+                       secret + "\n");
+    ASSERT_EQ(client.Init(), 0u);
+    const std::vector<std::string> names = client.List();
+    ASSERT_EQ(names.size(), 2u) << client.Errors();
+    EXPECT_EQ(names[1], "tls");
+    EXPECT_EQ(client.Errors(), "http://192.0.2.1:9100/metrics: exporter-user= is sent only over "
+                               "https://, or over http:// to a loopback address; left out\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
