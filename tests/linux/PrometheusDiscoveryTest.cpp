@@ -7,8 +7,8 @@
 
 #include "Discovery.h"
 #include "RoutingClient.h"
+#include "TestExporters.h"
 
-#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -28,9 +29,9 @@
 
 namespace {
 
-// AddressSanitizer's allocator copies on realloc and keeps freed memory in quarantine:
-// peaks of resident memory mean nothing there.
-#ifdef __SANITIZE_ADDRESS__
+// AddressSanitizer's allocator copies on realloc and keeps freed memory in quarantine, and
+// ThreadSanitizer shadows every byte: peaks of resident memory mean nothing there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool MeasurePeaks = false;
 #else
 constexpr bool MeasurePeaks = true;
@@ -62,37 +63,39 @@ Fetched Fetch(const std::string& url, std::chrono::milliseconds timeout = 3s) {
     return out;
 }
 
-/* A helper script of this folder, talked to by lines as fake_exporter.py is. */
+/* A helper script of this folder, talked to by lines as fake_exporter.py is; started
+   with posix_spawn (ChildProcess), so that ThreadSanitizer can watch the client. */
 class Script {
 public:
-    Script(const char* file, QStringList arguments) {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        QStringList{QStringLiteral(SERVERSTATS_TEST_SOURCE "/") + file} + arguments);
-        if (!m_process.waitForStarted(10000))
-            throw std::runtime_error(std::string(file) + " did not start");
-    }
+    Script(const char* file, const QStringList& arguments)
+        : m_child(QStringLiteral("/usr/bin/python3"),
+                  QStringList{QStringLiteral(SERVERSTATS_TEST_SOURCE "/") + file} + arguments) {}
     ~Script() {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
+        // Time for it to stop what it started; only then does ChildProcess kill it.
+        m_child.CloseInput();
+        m_child.Wait(10000);
     }
     Script(const Script&) = delete;
     Script& operator=(const Script&) = delete;
 
-    /* The next whole line, without its end; a pipe may deliver it in pieces. */
+    /* The next whole line, without its end. */
     std::string ReadLine(int timeoutMs = 10000) {
-        while (!m_process.canReadLine())
-            if (!m_process.waitForReadyRead(timeoutMs))
-                throw std::runtime_error("the script fell silent");
-        return m_process.readLine().trimmed().toStdString();
+        for (int waited = 10000;; waited += 10000) {
+            try {
+                std::string line = m_child.ReadLine();
+                while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+                    line.pop_back();
+                return line;
+            } catch (const std::runtime_error&) {
+                if (waited >= timeoutMs)
+                    throw;
+            }
+        }
     }
-    void Say(const std::string& line) { m_process.write((line + "\n").c_str()); }
+    void Say(const std::string& line) { m_child.Write(line + "\n"); }
 
 private:
-    QProcess m_process;
+    ChildProcess m_child;
 };
 
 /* What the client would list from one discovery line, or the code it would meet. */
