@@ -79,9 +79,11 @@ void ExporterClient::ScanNames(std::string_view ownName) {
     std::iota(exporters.begin(), exporters.end(), std::size_t(0));
     m_thread->Restart(exporters, false);
     m_thread->WaitForAnswers(exporters, deadline);
-    m_thread->WaitForFetches(deadline);
+    if (!fetches.empty()) {
+        m_thread->WaitForFetches(deadline);
+        m_thread->DropFetches(); // nothing waits beyond the scan
+    }
     m_thread->EndScan(exporters);
-    m_thread->DropFetches(); // nothing waits beyond the scan
     for (std::size_t server : exporters) {
         const ServerAnswer answer = m_thread->Answer(server);
         std::string& name = m_foundNames[server];

@@ -84,7 +84,7 @@ public:
        beside the scrapes, for a reply up to MaxApiReplyBytes within the timing's scan;
        gives its id, for TakeFetch. */
     std::size_t Fetch(ConnectionEntry request);
-    /* Waits until every fetch has ended, or until `deadline`. */
+    /* Waits until every fetch has ended (a dropped one never does), or until `deadline`. */
     void WaitForFetches(std::chrono::steady_clock::time_point deadline);
     /* Takes a fetch's reply: not done while it is in flight or was dropped. */
     FetchReply TakeFetch(std::size_t id);
