@@ -257,6 +257,16 @@ TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
     } else {
         EXPECT_EQ(client.Errors(), "");
         EXPECT_EQ(names.back(), "twin (127.0.0.2:9100)");
+        // Picking one opens its exporter directly; with none there, the open fails in time.
+        const auto start = std::chrono::steady_clock::now();
+        ConnectionHandle handle = 0;
+        const ClientResult opened =
+            client->NWCCOpenConnByRef(ConnRef(names.size()), OpenStateDefault, 0, handle);
+        EXPECT_LE(std::chrono::steady_clock::now() - start, 2250ms);
+        if (opened == 0)
+            client->CloseConn(handle); // an exporter of this machine's answers on 127.0.0.2
+        else
+            EXPECT_EQ(opened, DiscoveryCode::NoAnswer);
     }
     // Nothing is left waiting past the scan: a stalled request ends with the client at once.
     EXPECT_LT(client.End(), 500ms);
