@@ -293,6 +293,22 @@ TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
                                "https://, or over http:// to a loopback address; left out\n");
 }
 
+TEST(FakePrometheusLines, MixWithPlainLinesInTableOrderAndListEachServerOnce) {
+    Script api("fake_prometheus.py", {QStringLiteral("20")});
+    const std::string base = "http://127.0.0.1:" + api.ReadLine();
+    FakeExporter exporter;
+    // Two lines that find the same fleet: four requests at once, each server listed once.
+    TableClient client(exporter.Url() + "\n" + base + " discover=node\n" + base +
+                       "/ discover=node\n");
+    ASSERT_EQ(client.Init(), 0u);
+    EXPECT_EQ(client.Errors(), "");
+    const std::vector<std::string> names = client.List();
+    ASSERT_EQ(names.size(), 2u + 20u);
+    EXPECT_EQ(names[1], "fake-exporter");
+    EXPECT_EQ(names[2], "fs-00002");
+    EXPECT_EQ(names.back(), "twin (127.0.0.2:9100)");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, FakePrometheus,
     ::testing::Values(FakeRow{"good", 0, 2000, ""}, FakeRow{"nonames", 0, 0, ""},
