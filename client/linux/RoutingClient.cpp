@@ -6,6 +6,8 @@
 #include "ConnectionTable.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <utility>
 
 RoutingClient::RoutingClient(std::string tablePath, std::string procRoot,
@@ -21,7 +23,12 @@ ClientResult RoutingClient::ClientInit(void* reserved1, void* reserved2) {
     std::vector<ConnectionEntry> servers = ReadConnectionTable(m_tablePath, m_errors);
     if (!servers.empty()) {
         m_remote = std::make_unique<ExporterClient>(std::move(servers), m_timing, m_errors);
-        m_remote->ScanNames();
+        // This machine's name as the stand-in gives it, so that a namesake is told apart.
+        std::array<unsigned char, 256> own{};
+        if (m_local.GetConnRefInfo(LocalMachineClient::LocalRef, ConnInfoServerName,
+                                   std::uint32_t(own.size()), own.data()) != 0)
+            own[0] = '\0';
+        m_remote->ScanNames(reinterpret_cast<const char*>(own.data()));
     }
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -117,8 +118,9 @@ bool GivesPath(string_view url) {
     return end != string_view::npos && url[end] == '/';
 }
 
-/* Checks a URL with libcurl, the parser that will fetch it; on failure `reason` says why. */
-std::optional<Address> ParseUrl(string_view text, std::string& reason) {
+/* Checks a URL with libcurl, the parser that will fetch it; on failure `reason` says why.
+   An exporter's URL without a path gets "/metrics"; an API's keeps its own. */
+std::optional<Address> ParseUrl(string_view text, bool exporter, std::string& reason) {
     const Url url(curl_url());
     // Any scheme parses, so that the message below can name the two that are allowed; bytes
     // beyond ASCII are percent-encoded, so that what is kept is plain ASCII.
@@ -158,7 +160,7 @@ std::optional<Address> ParseUrl(string_view text, std::string& reason) {
     CURLUcode written = CURLUE_OK;
     if (EqualsNoCase(host, "localhost")) // one spelling, for the client's pin to match
         written = curl_url_set(url.get(), CURLUPART_HOST, "localhost", 0);
-    if (written == CURLUE_OK && !GivesPath(text))
+    if (written == CURLUE_OK && exporter && !GivesPath(text))
         written = curl_url_set(url.get(), CURLUPART_PATH, "/metrics", 0);
     std::optional<std::string> whole = UrlPart(url.get(), CURLUPART_URL);
     if (written != CURLUE_OK || !whole) {
@@ -225,87 +227,127 @@ std::optional<std::string> ReadPassword(const std::string& path, std::string& re
     return std::move(password);
 }
 
-/* One line's entry; on failure `reason` says why. */
-std::optional<ConnectionEntry> ParseLine(string_view line, std::string& reason) {
-    string_view rest = line;
-    const std::optional<Address> address = ParseUrl(NextField(rest), reason);
-    if (!address)
-        return std::nullopt;
-    ConnectionEntry entry;
-    entry.url = address->url;
-    entry.loopback = address->loopback;
-    std::optional<std::string> passwordFile;
-    bool hasUser = false;
-    bool hasCa = false;
+/* The fields of a line after its URL, each at most once. */
+struct Fields {
+    std::optional<string_view> user, passwordFile, ca, discover, exporterUser,
+        exporterPasswordFile, exporterCa;
+};
+
+/* Reads the fields; on failure `reason` says why. */
+bool ReadFields(string_view rest, Fields& fields, std::string& reason) {
+    const std::pair<string_view, std::optional<string_view> Fields::*> known[] = {
+        {"user", &Fields::user},
+        {"password-file", &Fields::passwordFile},
+        {"ca", &Fields::ca},
+        {"discover", &Fields::discover},
+        {"exporter-user", &Fields::exporterUser},
+        {"exporter-password-file", &Fields::exporterPasswordFile},
+        {"exporter-ca", &Fields::exporterCa},
+    };
     for (string_view field = NextField(rest); !field.empty(); field = NextField(rest)) {
         const std::size_t equals = field.find('=');
         const string_view key = field.substr(0, equals);
         const string_view value =
             equals == string_view::npos ? string_view() : field.substr(equals + 1);
-        bool* given = key == "user" ? &hasUser : key == "ca" ? &hasCa : nullptr;
-        if (key == "password-file") {
-            if (passwordFile) {
-                reason = "password-file= is given twice";
-                return std::nullopt;
-            }
-        } else if (given == nullptr) {
-            reason =
-                "unknown field \"" + std::string(field) + "\" (known: user=, password-file=, ca=)";
-            return std::nullopt;
-        } else if (*given) {
+        const auto slot = std::find_if(std::begin(known), std::end(known),
+                                       [&](const auto& k) { return k.first == key; });
+        if (slot == std::end(known)) {
+            reason = "unknown field \"" + std::string(field) +
+                     "\" (known: user=, password-file=, ca=, discover=, exporter-user=, "
+                     "exporter-password-file=, exporter-ca=)";
+            return false;
+        }
+        std::optional<string_view>& given = fields.*(slot->second);
+        if (given) {
             reason = std::string(key) + "= is given twice";
-            return std::nullopt;
+            return false;
         }
         if (value.empty()) {
             reason = std::string(key) + "= needs a value";
-            return std::nullopt;
+            return false;
         }
-        if (key == "user") {
-            if (value.find(':') != string_view::npos) {
-                reason = "a user name cannot hold a colon";
-                return std::nullopt;
-            }
-            entry.user = std::string(value);
-            hasUser = true;
-        } else if (key == "ca") {
-            const std::optional<std::string> path = ExpandPath(value, reason);
-            if (!path)
-                return std::nullopt;
-            entry.caFile = *path;
-            hasCa = true;
-        } else {
-            passwordFile = ExpandPath(value, reason);
-            if (!passwordFile)
-                return std::nullopt;
-        }
+        given = value;
     }
-    if (hasUser != passwordFile.has_value()) {
-        reason = "user= and password-file= go together";
-        return std::nullopt;
+    return true;
+}
+
+/* A user, password file and CA file of one line (its API's or its exporters'), checked
+   and read into `user`, `password` and `caFile`. `https` and `loopback` describe where
+   they go, unknown (both true) for the exporters of a discovery line. */
+bool ReadCredentials(std::optional<string_view> user, std::optional<string_view> passwordFile,
+                     std::optional<string_view> ca, const Address& address, bool knownAddress,
+                     std::string_view prefix, std::string& outUser, std::string& outPassword,
+                     std::string& outCa, std::string& reason) {
+    if (user.has_value() != passwordFile.has_value()) {
+        reason = std::string(prefix) + "user= and " + std::string(prefix) +
+                 "password-file= go together";
+        return false;
     }
-    if (hasUser && !address->https && !address->loopback) {
+    if (user && user->find(':') != string_view::npos) {
+        reason = "a user name cannot hold a colon";
+        return false;
+    }
+    if (knownAddress && user && !address.https && !address.loopback) {
         reason = "credentials are sent only over https://, or over http:// to 127.0.0.0/8, "
                  "[::1] or localhost";
-        if (address->dottedLocalhost)
+        if (address.dottedLocalhost)
             reason += " (\"localhost.\" is asked of a resolver, which may answer anything)";
-        return std::nullopt;
+        return false;
     }
-    if (hasCa && !address->https) {
+    if (knownAddress && ca && !address.https) {
         reason = "ca= applies to https:// only";
-        return std::nullopt;
+        return false;
     }
-    if (hasCa) {
-        if (!IsReadablePlainFile(entry.caFile)) {
-            reason = "cannot read the certificate file " + entry.caFile;
-            return std::nullopt;
+    if (ca) {
+        const std::optional<std::string> path = ExpandPath(*ca, reason);
+        if (!path)
+            return false;
+        if (!IsReadablePlainFile(*path)) {
+            reason = "cannot read the certificate file " + *path;
+            return false;
         }
+        outCa = *path;
     }
     if (passwordFile) {
-        std::optional<std::string> password = ReadPassword(*passwordFile, reason);
+        const std::optional<std::string> path = ExpandPath(*passwordFile, reason);
+        if (!path)
+            return false;
+        std::optional<std::string> password = ReadPassword(*path, reason);
         if (!password)
-            return std::nullopt;
-        entry.password = std::move(*password);
+            return false;
+        outUser = std::string(*user);
+        outPassword = std::move(*password);
     }
+    return true;
+}
+
+/* One line's entry; on failure `reason` says why. */
+std::optional<ConnectionEntry> ParseLine(string_view line, std::string& reason) {
+    string_view rest = line;
+    const string_view urlText = NextField(rest);
+    Fields fields;
+    if (!ReadFields(rest, fields, reason))
+        return std::nullopt;
+    const std::optional<Address> address = ParseUrl(urlText, !fields.discover, reason);
+    if (!address)
+        return std::nullopt;
+    if (!fields.discover &&
+        (fields.exporterUser || fields.exporterPasswordFile || fields.exporterCa)) {
+        reason = "exporter-user=, exporter-password-file= and exporter-ca= need discover=";
+        return std::nullopt;
+    }
+    ConnectionEntry entry;
+    entry.url = address->url;
+    entry.loopback = address->loopback;
+    if (fields.discover)
+        entry.discoverJob = std::string(*fields.discover);
+    if (!ReadCredentials(fields.user, fields.passwordFile, fields.ca, *address, true, "",
+                         entry.user, entry.password, entry.caFile, reason))
+        return std::nullopt;
+    if (!ReadCredentials(fields.exporterUser, fields.exporterPasswordFile, fields.exporterCa,
+                         *address, false, "exporter-", entry.exporterUser,
+                         entry.exporterPassword, entry.exporterCaFile, reason))
+        return std::nullopt;
     return entry;
 }
 

@@ -23,6 +23,14 @@ struct ConnectionEntry {
        or the name "localhost" (written in lower case in `url`), which the client must pin to
        this machine itself. Never through a proxy. */
     bool loopback = false;
+    /* A discovery line's job: `url` is then a Prometheus HTTP API (its path a prefix, no
+       "/metrics" added) that lists the job's exporters, and user, password and caFile
+       apply to its requests. Empty for an exporter's own line. */
+    std::string discoverJob{};
+    /* A discovery line's credentials and trust for scraping the exporters it lists. */
+    std::string exporterUser{};
+    std::string exporterPassword{};
+    std::string exporterCaFile{};
 };
 
 /* The table's place: $XDG_CONFIG_HOME/serverstats/connections, else
@@ -43,5 +51,8 @@ std::string ConnectionTablePath();
      the password file must be the user's own plain file, closed to group and others, and
      hold the password alone on one line, without control characters; ca= is for https
      only and must be readable;
-   - paths are absolute or start with ~/; at most 256 lines are used, of 4096 bytes each. */
+   - paths are absolute or start with ~/; at most 256 lines are used, of 4096 bytes each.
+   A discovery line is `URL discover=JOB [user= password-file= ca=] [exporter-user=
+   exporter-password-file= exporter-ca=]`, the exporter-* fields under the same rules, except
+   that whether their credentials may go over plain http is known only per listed exporter. */
 std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::ostream& errors);

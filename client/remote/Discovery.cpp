@@ -201,6 +201,40 @@ std::vector<DiscoveredServer> FallbackServers(std::span<const InstanceName> name
     return servers;
 }
 
+DiscoveryOutcome ReadDiscovery(long targetsStatus, std::string_view targetsBody,
+                               long namesStatus, std::string_view namesBody,
+                               std::string_view job, bool exportersHttps) {
+    DiscoveryOutcome out;
+    const bool fallback = DiscoveryFallsBack(targetsStatus);
+    auto fail = [&](ClientResult result, std::string reason) {
+        out.result = result;
+        out.reason = std::move(reason);
+        out.servers.clear();
+        return std::move(out);
+    };
+    if (const ClientResult r = fallback ? 0 : DiscoveryHttpResult(targetsStatus))
+        return fail(r, "the targets request answered HTTP " + std::to_string(targetsStatus));
+    if (const ClientResult r = DiscoveryHttpResult(namesStatus))
+        return fail(r, "the node_uname_info query answered HTTP " + std::to_string(namesStatus));
+    std::vector<InstanceName> names;
+    const ApiVerdict named = ReadInstanceNames(namesBody, names);
+    if (!named.ok)
+        return fail(DiscoveryCode::BadAnswer, "the node_uname_info query: " + named.error);
+    if (fallback) {
+        out.servers = FallbackServers(names, exportersHttps);
+    } else {
+        std::vector<ActiveTarget> targets;
+        const ApiVerdict listed = ReadActiveTargets(targetsBody, job, targets);
+        if (!listed.ok)
+            return fail(DiscoveryCode::BadAnswer, "the targets request: " + listed.error);
+        out.servers = JoinDiscovery(targets, names);
+    }
+    if (out.servers.empty())
+        out.reason = "no target of the job \"" + std::string(job) +
+                     "\" is up with a node_uname_info name";
+    return out;
+}
+
 void TellNamesApart(std::span<ListedName> entries, std::size_t maxBytes) {
     std::unordered_map<std::string, int> count;
     for (const ListedName& e : entries)

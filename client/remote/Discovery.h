@@ -66,6 +66,21 @@ std::vector<DiscoveredServer> JoinDiscovery(std::span<const ActiveTarget> target
    that is not a plain host:port is left out, so no reply can steer the URL. */
 std::vector<DiscoveredServer> FallbackServers(std::span<const InstanceName> names, bool https);
 
+/* What one discovery line found, from its two replies. */
+struct DiscoveryOutcome {
+    /* 0, or why the line found nothing (DiscoveryCode). */
+    ClientResult result = 0;
+    /* Why, fit for standard error: with a result, or for a line that found no server. */
+    std::string reason;
+    std::vector<DiscoveredServer> servers;
+};
+/* Reads the HTTP status and body of the targets request and of the names request for
+   `job`: a status other than 200 (but 404 on the targets, which falls back to the names
+   alone) or a reply a reader refuses ends the line, with the reader's reason. */
+DiscoveryOutcome ReadDiscovery(long targetsStatus, std::string_view targetsBody,
+                               long namesStatus, std::string_view namesBody,
+                               std::string_view job, bool exportersHttps);
+
 /* The list's order: case-blind over ASCII letters, then byte by byte. */
 bool CompareServerNames(std::string_view a, std::string_view b);
 

@@ -4,16 +4,24 @@
 #include "ExporterClient.h"
 
 #include "BusyShare.h"
+#include "Discovery.h"
+#include "ScrapeOptions.h"
 #include "ScrapeThread.h"
 
 #include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <string>
+#include <unordered_set>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+/* A listed name's longest, in bytes, as the list box takes it. */
+constexpr std::size_t MaxNameBytes = 255;
+/* Servers left out one by one on standard error; past this, only their count. */
+constexpr std::size_t MaxReportedServers = 20;
 
 std::string Seconds(std::chrono::milliseconds duration) {
     const auto tenths = (duration.count() + 50) / 100;
@@ -30,26 +38,56 @@ std::string Seconds(std::chrono::milliseconds duration) {
 
 ExporterClient::ExporterClient(std::vector<ConnectionEntry> servers, ExporterTiming timing,
                                std::ostream& errors)
-    : m_servers(std::move(servers)), m_timing(timing), m_errors(errors),
-      m_thread(std::make_unique<ScrapeThread>(m_servers, timing)), m_names(m_servers.size()),
-      m_nameResults(m_servers.size(), NoAnswer) {}
+    : m_timing(timing), m_errors(errors) {
+    for (ConnectionEntry& line : servers) {
+        const bool discovery = !line.discoverJob.empty();
+        std::vector<ConnectionEntry>& kind = discovery ? m_discoveryLines : m_servers;
+        m_lines.emplace_back(discovery, kind.size());
+        kind.push_back(std::move(line));
+    }
+    m_exporterLines = m_servers.size();
+    m_discovered.resize(m_discoveryLines.size());
+    m_thread = std::make_unique<ScrapeThread>(m_servers, timing);
+    m_foundNames.resize(m_servers.size());
+    m_names.resize(m_servers.size());
+    m_nameResults.resize(m_servers.size(), NoAnswer);
+    m_instances.resize(m_servers.size());
+    m_listed.resize(m_servers.size());
+    std::iota(m_listed.begin(), m_listed.end(), std::size_t(0));
+}
 
 ExporterClient::~ExporterClient() = default;
 
 std::size_t ExporterClient::ServerCount() const {
-    return m_servers.size();
+    return m_listed.size();
 }
 
-void ExporterClient::ScanNames() {
-    std::vector<std::size_t> all(m_servers.size());
-    std::iota(all.begin(), all.end(), std::size_t(0));
-    m_thread->Restart(all, false);
-    m_thread->WaitForAnswers(all, Clock::now() + m_timing.scan);
-    m_thread->EndScan(all);
-    for (std::size_t server : all) {
+void ExporterClient::ScanNames(std::string_view ownName) {
+    const Clock::time_point deadline = Clock::now() + m_timing.scan;
+    // Both requests of every discovery line, on the network thread beside the scrapes.
+    std::vector<std::pair<std::size_t, std::size_t>> fetches;
+    if (!m_discoveryDone) {
+        for (const ConnectionEntry& line : m_discoveryLines) {
+            ConnectionEntry request = line; // the API's own user, password and trust
+            request.url = TargetsRequestUrl(line.url);
+            const std::size_t targets = m_thread->Fetch(request);
+            request.url = NamesRequestUrl(line.url, line.discoverJob);
+            fetches.emplace_back(targets, m_thread->Fetch(std::move(request)));
+        }
+    }
+    std::vector<std::size_t> exporters(m_exporterLines);
+    std::iota(exporters.begin(), exporters.end(), std::size_t(0));
+    m_thread->Restart(exporters, false);
+    m_thread->WaitForAnswers(exporters, deadline);
+    if (!fetches.empty()) {
+        m_thread->WaitForFetches(deadline);
+        m_thread->DropFetches(); // nothing waits beyond the scan
+    }
+    m_thread->EndScan(exporters);
+    for (std::size_t server : exporters) {
         const ServerAnswer answer = m_thread->Answer(server);
-        std::array<char, 256>& name = m_names[server];
-        name.fill('\0');
+        std::string& name = m_foundNames[server];
+        name.clear();
         m_nameResults[server] = answer.answered ? answer.result : NoAnswer;
         std::string reason = answer.reason;
         if (!answer.answered)
@@ -57,35 +95,141 @@ void ExporterClient::ScanNames() {
         else if (answer.result == 0 && answer.name.empty())
             reason = "the exporter gives no node name fit for a list";
         if (answer.answered && answer.result == 0)
-            std::memcpy(name.data(), answer.name.data(), std::min(answer.name.size(), name.size() - 1));
-        if (name[0] == '\0')
+            name = answer.name.substr(0, MaxNameBytes);
+        if (name.empty())
             m_errors << m_servers[server].url << ": " << reason << '\n';
     }
+    if (!m_discoveryDone) {
+        m_discoveryDone = true;
+        addDiscovered(fetches);
+    }
+    makeList(ownName);
     m_errors.flush();
 }
 
-ClientResult ExporterClient::ServerName(std::size_t server, std::uint32_t bufferLength,
+void ExporterClient::addDiscovered(std::span<const std::pair<std::size_t, std::size_t>> fetches) {
+    std::vector<ConnectionEntry> found;
+    std::size_t beyond = 0;    // past the most servers discovered in all
+    std::size_t plainHttp = 0; // left out for the credentials they would be sent
+    for (std::size_t line = 0; line < fetches.size(); ++line) {
+        const ConnectionEntry& from = m_discoveryLines[line];
+        FetchReply targets = m_thread->TakeFetch(fetches[line].first);
+        FetchReply names = m_thread->TakeFetch(fetches[line].second);
+        DiscoveryOutcome outcome;
+        if (!targets.done || !names.done)
+            outcome.reason = "no answer in " + Seconds(m_timing.scan);
+        else if (targets.failure != 0)
+            outcome.reason = "the targets request: " + targets.error;
+        else if (names.failure != 0)
+            outcome.reason = "the node_uname_info query: " + names.error;
+        else
+            outcome = ReadDiscovery(targets.status, targets.body.View(), names.status,
+                                    names.body.View(), from.discoverJob,
+                                    !from.exporterCaFile.empty());
+        if (outcome.servers.empty()) {
+            m_errors << from.url << ": " << outcome.reason << '\n';
+            continue;
+        }
+        for (DiscoveredServer& server : outcome.servers) {
+            const bool https = server.scrapeUrl.starts_with("https://");
+            const std::string hostPort = HostAndPort(server.scrapeUrl);
+            const bool loopback = IsLoopbackHost(hostPort.substr(0, hostPort.rfind(':')));
+            // Prometheus may hand out plain http to other hosts: the password stays home.
+            if (!from.exporterUser.empty() && !https && !loopback) {
+                if (++plainHttp <= MaxReportedServers)
+                    m_errors << server.scrapeUrl << ": exporter-user= is sent only over https://, "
+                             << "or over http:// to a loopback address; left out\n";
+                continue;
+            }
+            if (m_servers.size() - m_exporterLines + found.size() == MaxDiscoveredServers) {
+                ++beyond;
+                continue;
+            }
+            m_discovered[line].push_back(m_servers.size() + found.size());
+            found.push_back({server.scrapeUrl, from.exporterUser, from.exporterPassword,
+                             https ? from.exporterCaFile : std::string(), loopback});
+            m_foundNames.push_back(std::move(server.name));
+            m_instances.push_back(std::move(server.instance));
+        }
+    }
+    if (plainHttp > MaxReportedServers)
+        m_errors << plainHttp - MaxReportedServers
+                 << " more servers left out for exporter-user= over plain http\n";
+    if (beyond > 0)
+        m_errors << beyond << " discovered servers beyond " << MaxDiscoveredServers
+                 << " left out\n";
+    m_names.resize(m_foundNames.size());
+    m_nameResults.resize(m_foundNames.size(), 0);
+    m_servers.insert(m_servers.end(), found.begin(), found.end());
+    m_thread->AddServers(std::move(found));
+}
+
+void ExporterClient::makeList(std::string_view ownName) {
+    // One server reached by an exporter's line and by discovery is listed once, where it
+    // comes first; exporters' lines among themselves keep their duplicates, as before.
+    std::unordered_set<std::string> listed;
+    std::unordered_set<std::string> discovered;
+    m_listed.clear();
+    for (const auto& [discovery, index] : m_lines) {
+        if (!discovery) {
+            const std::string url = ScrapeUrl(m_servers[index].url).value_or(m_servers[index].url);
+            if (discovered.contains(url))
+                continue;
+            if (m_nameResults[index] == 0)
+                listed.insert(url);
+            m_listed.push_back(index);
+            continue;
+        }
+        for (std::size_t server : m_discovered[index]) {
+            if (!listed.insert(m_servers[server].url).second)
+                continue;
+            discovered.insert(m_servers[server].url);
+            m_listed.push_back(server);
+        }
+    }
+    std::vector<ListedName> names;
+    std::vector<std::size_t> named;
+    names.reserve(m_listed.size() + 1);
+    if (!ownName.empty())
+        names.push_back({std::string(ownName), {}});
+    for (std::size_t server : m_listed) {
+        if (m_nameResults[server] != 0)
+            continue;
+        named.push_back(server);
+        names.push_back({m_foundNames[server], server < m_exporterLines
+                                                   ? HostAndPort(m_servers[server].url)
+                                                   : m_instances[server]});
+    }
+    TellNamesApart(names, MaxNameBytes);
+    const std::size_t first = ownName.empty() ? 0 : 1;
+    for (std::size_t i = 0; i < named.size(); ++i)
+        m_names[named[i]] = std::move(names[first + i].name);
+}
+
+ClientResult ExporterClient::ServerName(std::size_t entry, std::uint32_t bufferLength,
                                         unsigned char* buffer) {
     if (buffer == nullptr)
         bufferLength = 0;
     if (bufferLength > 0)
         buffer[0] = '\0';
-    if (server >= m_servers.size())
+    if (entry >= m_listed.size())
         return UnknownServer;
+    const std::size_t server = m_listed[entry];
     if (m_nameResults[server] != 0)
         return m_nameResults[server];
     if (bufferLength == 0)
         return 0;
-    const std::array<char, 256>& name = m_names[server];
-    const std::size_t length = std::min<std::size_t>(std::strlen(name.data()), bufferLength - 1);
+    const std::string& name = m_names[server];
+    const std::size_t length = std::min<std::size_t>(name.size(), bufferLength - 1);
     std::memcpy(buffer, name.data(), length);
     buffer[length] = '\0';
     return 0;
 }
 
-ClientResult ExporterClient::Open(std::size_t server, ConnectionHandle& handle) {
-    if (server >= m_servers.size())
+ClientResult ExporterClient::Open(std::size_t entry, ConnectionHandle& handle) {
+    if (entry >= m_listed.size())
         return UnknownServer;
+    const std::size_t server = m_listed[entry];
     auto slot = std::find_if(m_slots.begin(), m_slots.end(),
                              [](const HandleSlot& candidate) { return !candidate.open; });
     if (slot == m_slots.end())

@@ -18,7 +18,11 @@
 #include <cstdint>
 #include <iostream>
 #include <memory>
+#include <span>
 #include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 /* How long the client waits or trusts a scrape, and how often it scrapes. */
@@ -53,9 +57,9 @@ public:
     /* A reply longer than this is cut off and counts as a bad answer. */
     static constexpr std::size_t MaxReplyBytes = std::size_t(4) << 20;
 
-    /* Starts the network thread for `servers`, which may come from the table or elsewhere.
-       Why a server is left out, at the scan or when it stops answering, goes to `errors`
-       as one line "URL: reason". */
+    /* Starts the network thread for `servers`, which may come from the table or elsewhere;
+       a discovery line among them lists its servers at the scan. Why a server is left out,
+       at the scan or when it stops answering, goes to `errors` as one line "URL: reason". */
     explicit ExporterClient(std::vector<ConnectionEntry> servers, ExporterTiming timing = {},
                             std::ostream& errors = std::cerr);
     /* Stops the network thread at once, whatever is in flight. */
@@ -63,12 +67,18 @@ public:
     ExporterClient(const ExporterClient&) = delete;
     ExporterClient& operator=(const ExporterClient&) = delete;
 
-    /* The number of servers, in the given order; a server is named by its index. */
+    /* The number of servers listed, in the table's order; a server is named by its index.
+       Before the scan, the exporters' own lines. */
     std::size_t ServerCount() const;
 
-    /* Scrapes every server at once, waiting at most ExporterTiming::scan in all, and keeps the names
-       of those that answered well; reports each of the others to `errors`. */
-    void ScanNames();
+    /* Scrapes every exporter's line and asks every discovery line's API, all at once,
+       waiting at most ExporterTiming::scan in all. Keeps the names of the exporters that
+       answered well and the servers the discovery lines list (their names are the API's,
+       and they are not scraped now), in the table's order, each discovery line's sorted by
+       name; one that a line before already reached is listed once. Names that two entries
+       share, `ownName` (this machine's) among them, get their place added, and `ownName`
+       stays as it is. Reports what is left out, and why, to `errors`. */
+    void ScanNames(std::string_view ownName = {});
     /* Writes the server's name, as the scan found it, NUL-terminated into `buffer` (cut to
        fit); the code that the scan met when it found none. */
     ClientResult ServerName(std::size_t server, std::uint32_t bufferLength, unsigned char* buffer);
@@ -95,12 +105,33 @@ private:
     /* A failed statistics request's code, reported once for its handle. */
     ClientResult failed(HandleSlot& slot, ClientResult result);
 
+    /* Asks the discovery lines' APIs, whose fetches are under way, and adds the servers
+       they list; once, at the first scan. */
+    void addDiscovered(std::span<const std::pair<std::size_t, std::size_t>> fetches);
+    /* The list in the table's order, and its names told apart. */
+    void makeList(std::string_view ownName);
+
+    /* The table's discovery lines, and for each the servers it listed. */
+    std::vector<ConnectionEntry> m_discoveryLines;
+    std::vector<std::vector<std::size_t>> m_discovered;
+    bool m_discoveryDone = false;
+    /* For each line of the table: whether it is a discovery line, and its index among those
+       or among the servers. */
+    std::vector<std::pair<bool, std::size_t>> m_lines;
+    /* The servers the thread knows: the exporters' own lines in table order, then those
+       that the discovery lines listed. */
     std::vector<ConnectionEntry> m_servers;
+    std::size_t m_exporterLines = 0;
     ExporterTiming m_timing;
     std::ostream& m_errors;
     std::unique_ptr<ScrapeThread> m_thread;
     std::array<HandleSlot, MaxHandles> m_slots{};
-    /* Names of the scan, and the code where it found none. */
-    std::vector<std::array<char, 256>> m_names;
+    /* The list: for each entry, its server. */
+    std::vector<std::size_t> m_listed;
+    /* Each server's name as found, as listed (told apart), and the code where the scan
+       found none; for a discovered one, the instance that tells it apart. */
+    std::vector<std::string> m_foundNames;
+    std::vector<std::string> m_names;
     std::vector<ClientResult> m_nameResults;
+    std::vector<std::string> m_instances;
 };

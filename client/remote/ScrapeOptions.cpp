@@ -3,6 +3,8 @@
 
 #include "ScrapeOptions.h"
 
+#include "PrometheusReply.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -61,11 +63,12 @@ bool IsLoopbackHost(std::string_view host) {
 }
 
 ScrapeHandle MakeScrapeHandle(const ConnectionEntry& entry, const ExporterTiming& timing,
-                              std::string& why) {
+                              std::string& why, HandleUse use) {
     ScrapeHandle handle;
     const std::unique_ptr<CURLU, UrlCleanup> url(curl_url());
     if (!url || curl_url_set(url.get(), CURLUPART_URL, entry.url.c_str(), 0) != CURLUE_OK ||
-        curl_url_set(url.get(), CURLUPART_QUERY, Query, CURLU_APPENDQUERY) != CURLUE_OK) {
+        (use == HandleUse::Scrape &&
+         curl_url_set(url.get(), CURLUPART_QUERY, Query, CURLU_APPENDQUERY) != CURLUE_OK)) {
         why = "libcurl cannot use this URL";
         return handle;
     }
@@ -129,9 +132,16 @@ ScrapeHandle MakeScrapeHandle(const ConnectionEntry& entry, const ExporterTiming
         curl_easy_setopt(easy, CURLOPT_USERNAME, entry.user.c_str());
         curl_easy_setopt(easy, CURLOPT_PASSWORD, entry.password.c_str());
     }
-    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(ExporterClient::MaxReplyBytes));
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(timing.open.count()));
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(timing.stale.count()));
+    if (use == HandleUse::Api) {
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(MaxApiReplyBytes));
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(timing.scan.count()));
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(timing.scan.count()));
+    } else {
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                         curl_off_t(ExporterClient::MaxReplyBytes));
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(timing.open.count()));
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(timing.stale.count()));
+    }
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "ServerStats");
     return handle;
 }

@@ -35,6 +35,10 @@ struct ScrapeHandle {
    MakeScrapeHandle pins to 127.0.0.1 and ::1. */
 bool IsLoopbackHost(std::string_view host);
 
+/* What a handle is for: an exporter's scrapes, or one request of a Prometheus API (no
+   collect[] filter, a reply up to MaxApiReplyBytes, all within the timing's scan). */
+enum class HandleUse { Scrape, Api };
+
 /* A handle that scrapes `entry`, reused for every scrape so that its connection stays alive:
    - loopback is never proxied and `localhost` never looked up; other hosts follow the
      environment's proxy settings, as curl does;
@@ -43,4 +47,4 @@ bool IsLoopbackHost(std::string_view host);
    - ending a transfer never waits for a look-up still running.
    A null handle, with the reason in `why`, for an entry that cannot be scraped. */
 ScrapeHandle MakeScrapeHandle(const ConnectionEntry& entry, const ExporterTiming& timing,
-                              std::string& why);
+                              std::string& why, HandleUse use = HandleUse::Scrape);

@@ -4,6 +4,7 @@
 #include "ScrapeThread.h"
 
 #include "ExporterText.h"
+#include "PrometheusReply.h"
 #include "ScrapeOptions.h"
 #include "ServerName.h"
 
@@ -14,8 +15,10 @@
 #endif
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -37,8 +40,14 @@ struct ReplyPool {
     bool freed = false; // something was given back since the paused transfers last tried
 };
 
-/* One server's libcurl side, touched by the network thread only. */
-struct Transfer {
+/* What an easy handle's CURLOPT_PRIVATE points to: a server's transfer or a fetch. */
+struct Job {
+    bool fetch = false;
+};
+
+/* One server's libcurl side, touched by the network thread only; made when the server is
+   first scanned or opened, so that a long list costs nothing until it is used. */
+struct Transfer : Job {
     ScrapeHandle handle;
     CURL* easy() const { return handle.easy.get(); }
     std::string body;
@@ -134,6 +143,26 @@ bool CurlReady() {
     return ready;
 }
 
+/* One fetch of the API's: its handle and its reply as it arrives. */
+struct FetchJob : Job {
+    ScrapeHandle handle;
+    ReplyBuffer body;
+    std::array<char, CURL_ERROR_SIZE> error{};
+    std::size_t id = 0;
+    /* The bytes of every API reply of this scan together, which share MaxApiReplyBytes:
+       two requests a line, both answered with a flood, hold no more than one could. */
+    std::size_t* together = nullptr;
+};
+
+std::size_t ReceiveFetch(char* data, std::size_t size, std::size_t count, void* userdata) {
+    FetchJob& f = *static_cast<FetchJob*>(userdata);
+    const std::size_t length = size * count;
+    if (length > MaxApiReplyBytes - *f.together || !f.body.Append({data, length}))
+        return 0;
+    *f.together += length;
+    return length;
+}
+
 } // namespace
 
 /* One server as both threads see it; guarded by the mutex. */
@@ -149,14 +178,45 @@ struct ScrapeThread::Shared {
 
 struct ScrapeThread::Network {
     std::unique_ptr<CURLM, MultiCleanup> multi;
+    ExporterTiming timing;
+    /* The servers, and their transfers where one was ever needed. */
+    std::vector<ConnectionEntry> entries;
     std::vector<std::unique_ptr<Transfer>> transfers;
+    std::vector<std::unique_ptr<FetchJob>> fetches; // in flight
+    std::size_t fetchedBytes = 0; // by the fetches since they were last dropped
     ReplyPool pool;
+
+    /* The server's transfer, made on first use. */
+    Transfer& transfer(std::size_t index) {
+        std::unique_ptr<Transfer>& t = transfers[index];
+        if (t)
+            return *t;
+        t = std::make_unique<Transfer>();
+        t->index = index;
+        t->pool = &pool;
+        t->handle = MakeScrapeHandle(entries[index], timing, t->unusable, HandleUse::Scrape);
+        if (CURL* easy = t->easy()) {
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, Receive);
+            curl_easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
+            curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->error.data());
+            curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void*>(static_cast<Job*>(t.get())));
+        }
+        return *t;
+    }
+
+    void dropFetches() {
+        for (const auto& f : fetches)
+            curl_multi_remove_handle(multi.get(), f->handle.easy.get());
+        fetches.clear();
+        fetchedBytes = 0;
+    }
 
     ~Network() {
         // The easy handles must leave the multi handle before either is cleaned up.
         for (const auto& t : transfers)
-            if (t->inFlight)
+            if (t && t->inFlight)
                 curl_multi_remove_handle(multi.get(), t->easy());
+        dropFetches();
     }
 };
 
@@ -166,24 +226,15 @@ ScrapeThread::ScrapeThread(const std::vector<ConnectionEntry>& servers, const Ex
     const bool ready = CurlReady();
     if (ready)
         m_network->multi.reset(curl_multi_init());
-    for (const ConnectionEntry& entry : servers) {
-        auto t = std::make_unique<Transfer>();
-        t->index = m_network->transfers.size();
-        t->pool = &m_network->pool;
-        if (!m_network->multi)
-            t->unusable = "libcurl did not start";
-        else
-            t->handle = MakeScrapeHandle(entry, timing, t->unusable);
-        if (CURL* easy = t->easy()) {
-            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, Receive);
-            curl_easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
-            curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->error.data());
-            curl_easy_setopt(easy, CURLOPT_PRIVATE, t.get());
-        }
-        m_network->transfers.push_back(std::move(t));
-    }
-    if (m_network->multi)
+    m_network->timing = timing;
+    m_network->entries = servers;
+    m_network->transfers.resize(servers.size());
+    if (m_network->multi) {
         m_thread = std::thread([this, interval = timing.interval] { run(interval); });
+    } else {
+        for (Shared& s : m_shared)
+            s.answer = {true, ExporterClient::BadAnswer, {}, "libcurl did not start"};
+    }
 }
 
 ScrapeThread::~ScrapeThread() {
@@ -195,6 +246,59 @@ ScrapeThread::~ScrapeThread() {
         curl_multi_wakeup(m_network->multi.get());
         m_thread.join();
     }
+}
+
+void ScrapeThread::AddServers(std::vector<ConnectionEntry> servers) {
+    {
+        const std::lock_guard lock(m_mutex);
+        const bool running = m_thread.joinable();
+        m_shared.resize(m_shared.size() + servers.size());
+        if (!running)
+            for (std::size_t i = m_shared.size() - servers.size(); i < m_shared.size(); ++i)
+                m_shared[i].answer = {true, ExporterClient::BadAnswer, {}, "libcurl did not start"};
+        std::move(servers.begin(), servers.end(), std::back_inserter(m_added));
+    }
+    if (m_thread.joinable())
+        curl_multi_wakeup(m_network->multi.get());
+}
+
+std::size_t ScrapeThread::Fetch(ConnectionEntry request) {
+    std::size_t id = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        id = m_fetchReplies.size();
+        m_fetchReplies.emplace_back();
+        if (m_thread.joinable())
+            m_fetchRequests.emplace_back(id, std::move(request));
+        else
+            m_fetchReplies[id] = {true, ExporterClient::NoAnswer, 0, "libcurl did not start", {}};
+    }
+    if (m_thread.joinable())
+        curl_multi_wakeup(m_network->multi.get());
+    return id;
+}
+
+void ScrapeThread::WaitForFetches(Clock::time_point deadline) {
+    std::unique_lock lock(m_mutex);
+    m_answered.wait_until(lock, deadline, [&] {
+        return std::all_of(m_fetchReplies.begin(), m_fetchReplies.end(),
+                           [](const FetchReply& r) { return r.done; });
+    });
+}
+
+FetchReply ScrapeThread::TakeFetch(std::size_t id) {
+    const std::lock_guard lock(m_mutex);
+    return std::move(m_fetchReplies[id]);
+}
+
+void ScrapeThread::DropFetches() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_fetchRequests.clear();
+        m_dropFetches = true;
+    }
+    if (m_thread.joinable())
+        curl_multi_wakeup(m_network->multi.get());
 }
 
 void ScrapeThread::Restart(std::span<const std::size_t> servers, bool forget) {
@@ -342,7 +446,8 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
 #endif
     Network& net = *m_network;
     CURLM* multi = net.multi.get();
-    std::vector<Wish> wishes(net.transfers.size());
+    std::vector<Wish> wishes;
+    std::vector<std::pair<std::size_t, ConnectionEntry>> requests;
 
     // A server that cannot be scraped answers every restart at once with its reason.
     auto refuse = [&](const Transfer& t) {
@@ -351,6 +456,19 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
             Shared& s = m_shared[t.index];
             s.reading.failure = ExporterClient::BadAnswer;
             s.answer = {true, ExporterClient::BadAnswer, {}, t.unusable};
+        }
+        m_answered.notify_all();
+    };
+    auto fetched = [&](std::size_t id, CURLcode code, long status, std::string error,
+                       ReplyBuffer body) {
+        const ClientResult failure =
+            code == CURLE_OK ? 0 : Outcome(code, 0).value_or(ExporterClient::NoAnswer);
+        if (code == CURLE_WRITE_ERROR || code == CURLE_FILESIZE_EXCEEDED)
+            error = "the replies are over " + std::to_string(MaxApiReplyBytes >> 20) + " MiB";
+        {
+            const std::lock_guard lock(m_mutex);
+            if (id < m_fetchReplies.size())
+                m_fetchReplies[id] = {true, failure, status, std::move(error), std::move(body)};
         }
         m_answered.notify_all();
     };
@@ -391,16 +509,49 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
             const std::lock_guard lock(m_mutex);
             if (m_stop)
                 break;
+            for (ConnectionEntry& added : m_added) {
+                net.entries.push_back(std::move(added));
+                net.transfers.emplace_back();
+            }
+            m_added.clear();
+            wishes.resize(m_shared.size());
+            requests.swap(m_fetchRequests);
+            if (std::exchange(m_dropFetches, false))
+                net.dropFetches();
             for (std::size_t i = 0; i < wishes.size(); ++i) {
                 const Shared& s = m_shared[i];
                 wishes[i] = {s.generation, s.watchers > 0 || s.scanning, s.watchers > 0};
             }
         }
+        for (auto& [id, request] : requests) {
+            auto f = std::make_unique<FetchJob>();
+            f->fetch = true;
+            f->id = id;
+            f->together = &net.fetchedBytes;
+            std::string why;
+            f->handle = MakeScrapeHandle(request, net.timing, why, HandleUse::Api);
+            CURL* easy = f->handle.easy.get();
+            if (easy == nullptr) {
+                fetched(id, CURLE_FAILED_INIT, 0, why, {});
+                continue;
+            }
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, ReceiveFetch);
+            curl_easy_setopt(easy, CURLOPT_WRITEDATA, f.get());
+            curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, f->error.data());
+            curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void*>(static_cast<Job*>(f.get())));
+            if (curl_multi_add_handle(multi, easy) == CURLM_OK)
+                net.fetches.push_back(std::move(f));
+            else
+                fetched(id, CURLE_FAILED_INIT, 0, "libcurl refused the request", {});
+        }
+        requests.clear();
         const Clock::time_point now = Clock::now();
         Clock::time_point wake = now + std::chrono::milliseconds(LongestPollMs);
         for (std::size_t i = 0; i < wishes.size(); ++i) {
-            Transfer& t = *net.transfers[i];
             const Wish& wish = wishes[i];
+            if (!net.transfers[i] && wish.generation == 0)
+                continue; // never asked for
+            Transfer& t = net.transfer(i);
             if (wish.generation != t.generation) {
                 Cancel(multi, t);
                 t.generation = wish.generation;
@@ -420,7 +571,7 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
         if (net.pool.freed) {
             net.pool.freed = false;
             for (const auto& t : net.transfers)
-                if (t->paused) {
+                if (t && t->paused) {
                     t->paused = false;
                     curl_easy_pause(t->easy(), CURLPAUSE_CONT);
                 }
@@ -435,12 +586,28 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
         while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
-            Transfer* t = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
+            void* job = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &job);
             const CURLcode code = message->data.result;
-            curl_multi_remove_handle(multi, message->easy_handle); // ends the message, too
-            if (t == nullptr)
+            CURL* easy = message->easy_handle;
+            curl_multi_remove_handle(multi, easy); // ends the message, too
+            if (job == nullptr)
                 continue;
+            if (static_cast<Job*>(job)->fetch) {
+                const auto done = std::find_if(
+                    net.fetches.begin(), net.fetches.end(),
+                    [&](const auto& f) { return static_cast<Job*>(f.get()) == job; });
+                if (done == net.fetches.end())
+                    continue;
+                long status = 0;
+                curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+                FetchJob& f = **done;
+                std::string error = f.error[0] != '\0' ? f.error.data() : curl_easy_strerror(code);
+                fetched(f.id, code, status, std::move(error), std::move(f.body));
+                net.fetches.erase(done);
+                continue;
+            }
+            Transfer* t = static_cast<Transfer*>(static_cast<Job*>(job));
             t->inFlight = false;
             t->paused = false;
             Filed filed = File(*t, code);

@@ -13,6 +13,7 @@
 #include "ClientLibrary.h"
 #include "ConnectionTable.h"
 #include "ExporterClient.h"
+#include "PrometheusReply.h"
 
 #include <array>
 #include <chrono>
@@ -25,6 +26,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 /* The counters of one good scrape. */
@@ -55,6 +57,17 @@ struct ServerAnswer {
     std::string reason;
 };
 
+/* A one-off GET of an API's (Fetch), once it has ended. */
+struct FetchReply {
+    bool done = false;
+    /* 0 when a whole reply came, whatever its status; else why not, in the remote range. */
+    ClientResult failure = 0;
+    long status = 0;
+    /* libcurl's words for a failed transfer. */
+    std::string error;
+    ReplyBuffer body;
+};
+
 class ScrapeThread {
 public:
     ScrapeThread(const std::vector<ConnectionEntry>& servers, const ExporterTiming& timing);
@@ -62,6 +75,21 @@ public:
     ~ScrapeThread();
     ScrapeThread(const ScrapeThread&) = delete;
     ScrapeThread& operator=(const ScrapeThread&) = delete;
+
+    /* Appends servers after those already known, at the next indices. Nothing is set up for
+       them until they are first restarted. */
+    void AddServers(std::vector<ConnectionEntry> servers);
+
+    /* Sends a one-off GET of `request.url` with its credentials and trust, on the thread
+       beside the scrapes, for a reply up to MaxApiReplyBytes within the timing's scan;
+       gives its id, for TakeFetch. */
+    std::size_t Fetch(ConnectionEntry request);
+    /* Waits until every fetch has ended (a dropped one never does), or until `deadline`. */
+    void WaitForFetches(std::chrono::steady_clock::time_point deadline);
+    /* Takes a fetch's reply: not done while it is in flight or was dropped. */
+    FetchReply TakeFetch(std::size_t id);
+    /* Drops every fetch still in flight. */
+    void DropFetches();
 
     /* Drops the scrapes in flight of `servers` and starts new ones at once. With
        `forget`, the records of their earlier scrapes go, too. */
@@ -89,6 +117,12 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_answered;
     std::vector<Shared> m_shared; // guarded by m_mutex
+    /* Guarded by m_mutex: servers added and requests made that the thread has yet to take,
+       the fetches' replies, and whether those in flight are to go. */
+    std::vector<ConnectionEntry> m_added;
+    std::vector<std::pair<std::size_t, ConnectionEntry>> m_fetchRequests;
+    std::vector<FetchReply> m_fetchReplies;
+    bool m_dropFetches = false;
     bool m_stop = false;          // guarded by m_mutex
     std::unique_ptr<Network> m_network;
     std::thread m_thread;

@@ -128,7 +128,8 @@ TEST_F(ConnectionTableTest, BadLinesAreReportedWithTheirNumberAndSkipped) {
     EXPECT_EQ(m_errors.str(),
               m_table + ":4: only http:// and https:// addresses are allowed; line skipped\n" +
                   m_table +
-                  ":6: unknown field \"colour=blue\" (known: user=, password-file=, ca=); line "
+                  ":6: unknown field \"colour=blue\" (known: user=, password-file=, ca=, "
+                  "discover=, exporter-user=, exporter-password-file=, exporter-ca=); line "
                   "skipped\n" +
                   m_table + ":7: a line over 4096 bytes; line skipped\n");
 }
@@ -259,7 +260,38 @@ INSTANTIATE_TEST_SUITE_P(
         Line{"http://fs1.example.org:65536", "Port number", false},
         Line{"http://fs1.example.org:9a", "Port number", false},
         Line{"http://[zz]:1", "IPv6", false},
-        Line{"file:///etc/passwd", "only http:// and https://", false}));
+        Line{"file:///etc/passwd", "only http:// and https://", false},
+        // A discovery line: its path is the API's prefix, and whether the exporters' credentials
+        // may go over plain http is known only for each exporter it lists.
+        Line{"https://prom.example.org:9090 discover=node ca=DIR/ca.pem",
+             "https://prom.example.org:9090/", true},
+        Line{"http://prom.example.org/prom discover=node exporter-user=m "
+             "exporter-password-file=DIR/secret exporter-ca=DIR/ca.pem",
+             "http://prom.example.org/prom", true},
+        Line{"http://prom.example.org discover=node user=m password-file=DIR/secret",
+             "only over https://", false},
+        Line{"http://fs1.example.org exporter-ca=DIR/ca.pem", "need discover=", false},
+        Line{"http://prom.example.org discover=node exporter-user=m", "go together", false},
+        Line{"http://prom.example.org discover=node exporter-user=m "
+             "exporter-password-file=DIR/group-readable",
+             "open to others", false},
+        Line{"http://prom.example.org discover=", "needs a value", false}));
+
+TEST_F(ConnectionTableTest, DiscoveryLinesKeepTheirFieldsAndTheirPlace) {
+    const std::vector<ConnectionEntry> table =
+        read("http://fs1.example.org\n"
+             "https://prom.example.org/ discover=node user=api password-file=" + m_dir +
+             "/secret exporter-user=scrape exporter-password-file=" + m_dir + "/secret\n"
+             "http://fs2.example.org\n");
+    ASSERT_EQ(table.size(), 3U) << m_errors.str();
+    EXPECT_EQ(table[0].discoverJob, "");
+    const ConnectionEntry& discovery = table[1];
+    EXPECT_EQ(discovery.discoverJob, "node");
+    EXPECT_EQ(discovery.user, "api");
+    EXPECT_EQ(discovery.exporterUser, "scrape");
+    EXPECT_EQ(discovery.exporterPassword, "s3cret:pass");
+    EXPECT_EQ(table[2].url, "http://fs2.example.org/metrics");
+}
 
 TEST_F(ConnectionTableTest, ThePasswordFileHoldsThePasswordAlone) {
     const std::vector<ConnectionEntry> table =

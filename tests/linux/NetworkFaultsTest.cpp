@@ -207,8 +207,9 @@ TEST(Proxy, LoopbackAndCredentialsNeverGoThroughTheEnvironmentsProxy) {
                           FastTiming, errors);
     client.ScanNames();
     ClientResult result = 1;
-    EXPECT_EQ(NameOf(client, 0, result), "fake-exporter");
-    EXPECT_EQ(NameOf(client, 1, result), "fake-exporter");
+    // One name twice: each gets its place.
+    EXPECT_EQ(NameOf(client, 0, result), "fake-exporter (127.0.0.1:" + port + ")");
+    EXPECT_EQ(NameOf(client, 1, result), "fake-exporter (localhost:" + port + ")");
     EXPECT_EQ(NameOf(client, 3, result), "");
     EXPECT_EQ(result, ExporterClient::BadAnswer);
     EXPECT_NE(errors.str().find("credentials over plain http go only to a loopback address"), std::string::npos)

@@ -6,25 +6,32 @@
 // The transfers here are plain libcurl calls with the limits the client sets.
 
 #include "Discovery.h"
+#include "RoutingClient.h"
+#include "TestExporters.h"
 
-#include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
-// AddressSanitizer's allocator copies on realloc and keeps freed memory in quarantine:
-// peaks of resident memory mean nothing there.
-#ifdef __SANITIZE_ADDRESS__
+// AddressSanitizer's allocator copies on realloc and keeps freed memory in quarantine, and
+// ThreadSanitizer shadows every byte: peaks of resident memory mean nothing there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool MeasurePeaks = false;
 #else
 constexpr bool MeasurePeaks = true;
@@ -56,37 +63,39 @@ Fetched Fetch(const std::string& url, std::chrono::milliseconds timeout = 3s) {
     return out;
 }
 
-/* A helper script of this folder, talked to by lines as fake_exporter.py is. */
+/* A helper script of this folder, talked to by lines as fake_exporter.py is; started
+   with posix_spawn (ChildProcess), so that ThreadSanitizer can watch the client. */
 class Script {
 public:
-    Script(const char* file, QStringList arguments) {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        QStringList{QStringLiteral(SERVERSTATS_TEST_SOURCE "/") + file} + arguments);
-        if (!m_process.waitForStarted(10000))
-            throw std::runtime_error(std::string(file) + " did not start");
-    }
+    Script(const char* file, const QStringList& arguments)
+        : m_child(QStringLiteral("/usr/bin/python3"),
+                  QStringList{QStringLiteral(SERVERSTATS_TEST_SOURCE "/") + file} + arguments) {}
     ~Script() {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
+        // Time for it to stop what it started; only then does ChildProcess kill it.
+        m_child.CloseInput();
+        m_child.Wait(10000);
     }
     Script(const Script&) = delete;
     Script& operator=(const Script&) = delete;
 
-    /* The next whole line, without its end; a pipe may deliver it in pieces. */
+    /* The next whole line, without its end. */
     std::string ReadLine(int timeoutMs = 10000) {
-        while (!m_process.canReadLine())
-            if (!m_process.waitForReadyRead(timeoutMs))
-                throw std::runtime_error("the script fell silent");
-        return m_process.readLine().trimmed().toStdString();
+        for (int waited = 10000;; waited += 10000) {
+            try {
+                std::string line = m_child.ReadLine();
+                while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+                    line.pop_back();
+                return line;
+            } catch (const std::runtime_error&) {
+                if (waited >= timeoutMs)
+                    throw;
+            }
+        }
     }
-    void Say(const std::string& line) { m_process.write((line + "\n").c_str()); }
+    void Say(const std::string& line) { m_child.Write(line + "\n"); }
 
 private:
-    QProcess m_process;
+    ChildProcess m_child;
 };
 
 /* What the client would list from one discovery line, or the code it would meet. */
@@ -179,6 +188,127 @@ TEST_P(FakePrometheus, EveryRowEndsInTime) {
     }
 }
 
+/* The real client on a table of `lines`, scanned by ClientInit as the program's start does. */
+class TableClient {
+public:
+    explicit TableClient(const std::string& lines) {
+        const std::string table = m_dir.filePath(QStringLiteral("connections")).toStdString();
+        std::ofstream(table) << lines;
+        m_client.emplace(table, "/proc", ExporterTiming{}, m_errors);
+        const auto start = std::chrono::steady_clock::now();
+        m_init = m_client->ClientInit(nullptr, nullptr);
+        m_scan = std::chrono::steady_clock::now() - start;
+    }
+    RoutingClient& operator*() { return *m_client; }
+    RoutingClient* operator->() { return &*m_client; }
+    ClientResult Init() const { return m_init; }
+    std::chrono::steady_clock::duration Scan() const { return m_scan; }
+    std::string Errors() const { return m_errors.str(); }
+    /* Ends the client, for the time that takes. */
+    std::chrono::steady_clock::duration End() {
+        const auto start = std::chrono::steady_clock::now();
+        m_client.reset();
+        return std::chrono::steady_clock::now() - start;
+    }
+
+    /* The names listed, in order, reference 1 (this machine) first; one the client cannot
+       name is left out, as the window leaves it out. */
+    std::vector<std::string> List() {
+        std::vector<std::string> names;
+        ScanIterator iterator = 0;
+        ConnRef ref = 0;
+        while (m_client->ScanConnRefs(iterator, ref) == 0) {
+            std::array<unsigned char, 256> name{};
+            if (m_client->GetConnRefInfo(ref, ConnInfoServerName, name.size(), name.data()) == 0)
+                names.emplace_back(reinterpret_cast<const char*>(name.data()));
+        }
+        return names;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::ostringstream m_errors;
+    std::optional<RoutingClient> m_client;
+    ClientResult m_init = 0;
+    std::chrono::steady_clock::duration m_scan{};
+};
+
+TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
+    const FakeRow& row = GetParam();
+    Script fake("fake_prometheus.py", {});
+    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
+    fake.Say(row.mode);
+    ASSERT_EQ(fake.ReadLine(), std::string("ok ") + row.mode);
+
+    const long peakBefore = PeakKib();
+    TableClient client(base + " discover=node\n");
+    ASSERT_EQ(client.Init(), 0u);
+    // The deadline itself, and what a busy machine's scheduler adds to it.
+    EXPECT_LE(client.Scan(), 3250ms);
+    if (MeasurePeaks) {
+        EXPECT_LT(PeakKib() - peakBefore, 80 * 1024) << "KiB more at the peak";
+    }
+    const std::vector<std::string> names = client.List();
+    ASSERT_EQ(names.size(), 1 + row.servers) << client.Errors();
+    if (row.servers == 0) {
+        // One left-out line for the discovery line, with its reason.
+        EXPECT_TRUE(client.Errors().starts_with(base + "/: ")) << client.Errors();
+        EXPECT_NE(client.Errors().find(row.error), std::string::npos) << client.Errors();
+    } else {
+        EXPECT_EQ(client.Errors(), "");
+        EXPECT_EQ(names.back(), "twin (127.0.0.2:9100)");
+        // Picking one opens its exporter directly; with none there, the open fails in time.
+        const auto start = std::chrono::steady_clock::now();
+        ConnectionHandle handle = 0;
+        const ClientResult opened =
+            client->NWCCOpenConnByRef(ConnRef(names.size()), OpenStateDefault, 0, handle);
+        EXPECT_LE(std::chrono::steady_clock::now() - start, 2250ms);
+        if (opened == 0)
+            client->CloseConn(handle); // an exporter of this machine's answers on 127.0.0.2
+        else
+            EXPECT_EQ(opened, DiscoveryCode::NoAnswer);
+    }
+    // Nothing is left waiting past the scan: a stalled request ends with the client at once.
+    EXPECT_LT(client.End(), 500ms);
+}
+
+TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
+    Script fake("fake_prometheus.py", {});
+    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
+    fake.Say("elsewhere");
+    ASSERT_EQ(fake.ReadLine(), "ok elsewhere");
+    QTemporaryDir dir;
+    const std::string secret = dir.filePath(QStringLiteral("secret")).toStdString();
+    std::ofstream(secret) << "s3cret\n";
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+
+    // Neither server is contacted: the list comes from Prometheus alone.
+    TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
+                       secret + "\n");
+    ASSERT_EQ(client.Init(), 0u);
+    const std::vector<std::string> names = client.List();
+    ASSERT_EQ(names.size(), 2u) << client.Errors();
+    EXPECT_EQ(names[1], "tls");
+    EXPECT_EQ(client.Errors(), "http://192.0.2.1:9100/metrics: exporter-user= is sent only over "
+                               "https://, or over http:// to a loopback address; left out\n");
+}
+
+TEST(FakePrometheusLines, MixWithPlainLinesInTableOrderAndListEachServerOnce) {
+    Script api("fake_prometheus.py", {QStringLiteral("20")});
+    const std::string base = "http://127.0.0.1:" + api.ReadLine();
+    FakeExporter exporter;
+    // Two lines that find the same fleet: four requests at once, each server listed once.
+    TableClient client(exporter.Url() + "\n" + base + " discover=node\n" + base +
+                       "/ discover=node\n");
+    ASSERT_EQ(client.Init(), 0u);
+    EXPECT_EQ(client.Errors(), "");
+    const std::vector<std::string> names = client.List();
+    ASSERT_EQ(names.size(), 2u + 20u);
+    EXPECT_EQ(names[1], "fake-exporter");
+    EXPECT_EQ(names[2], "fs-00002");
+    EXPECT_EQ(names.back(), "twin (127.0.0.2:9100)");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, FakePrometheus,
     ::testing::Values(FakeRow{"good", 0, 2000, ""}, FakeRow{"nonames", 0, 0, ""},
@@ -221,6 +351,47 @@ TEST(RealPrometheus, ListsItsNodeExporterAndBothFakes) {
     std::sort(expected.begin() + 1, expected.end());
     std::sort(names.begin() + 1, names.end());
     EXPECT_EQ(names, expected);
+}
+
+} // namespace
+
+namespace {
+
+TEST(RealPrometheus, TheClientListsThemOnceAndChartsTheSameNamedFake) {
+    if (access("/usr/bin/prometheus", X_OK) != 0 || access("/usr/bin/prometheus-node-exporter", X_OK) != 0)
+        GTEST_SKIP() << "prometheus or prometheus-node-exporter is not installed";
+    Script real("real_prometheus.py", {});
+    std::istringstream line(real.ReadLine(25000));
+    std::string port, node, fake, same;
+    line >> port >> node >> fake >> same;
+    ASSERT_FALSE(same.empty()) << "the real Prometheus did not come up: " << line.str();
+
+    // The fake reached by its own line and by discovery is listed once, where its line is.
+    TableClient client("http://" + fake + "/metrics\nhttp://127.0.0.1:" + port + " discover=node\n");
+    ASSERT_EQ(client.Init(), 0u);
+    EXPECT_EQ(client.Errors(), "");
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::vector<std::string> expected{host, "fake-exporter", std::string(host) + " (" + node + ")",
+                                      std::string(host) + " (" + same + ")"};
+    std::sort(expected.begin() + 2, expected.end());
+    const std::vector<std::string> names = client.List();
+    ASSERT_EQ(names, expected);
+
+    // Picked, the same-named fake is scraped directly: its 37 % reaches the chart.
+    const auto picked = std::find(names.begin(), names.end(), std::string(host) + " (" + same + ")");
+    const ConnRef ref = ConnRef(picked - names.begin()) + 1;
+    ConnectionHandle handle = 0;
+    ASSERT_EQ(client->NWCCOpenConnByRef(ref, OpenStateDefault, 0, handle), 0u);
+    std::int32_t percent = -1;
+    for (int tries = 0; tries < 30 && percent != 37; ++tries) {
+        std::this_thread::sleep_for(100ms);
+        ServerInfoRecord record;
+        ASSERT_EQ(client->GetServerInfoRecord(handle, record), 0u);
+        percent = std::int32_t(ReadField32(record, ServerInfoField::Utilization));
+    }
+    EXPECT_EQ(percent, 37);
+    EXPECT_EQ(client->CloseConn(handle), 0u);
 }
 
 } // namespace

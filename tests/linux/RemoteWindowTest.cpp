@@ -75,7 +75,7 @@ private slots:
         WindowParts w(form);
         // This machine twice, the fake, and not the closed port.
         QCOMPARE(w.servers->Count(), 3);
-        QCOMPARE(w.servers->ItemText(1), w.servers->ItemText(0));
+        QCOMPARE(w.servers->ItemText(1), w.servers->ItemText(0) + QStringLiteral(" (127.0.0.1:%1)").arg(exporter.Port()));
         QCOMPARE(w.servers->ItemText(2), QStringLiteral("fake-exporter"));
         QCOMPARE(w.servers->ItemRef(2), ConnRef(4));
 

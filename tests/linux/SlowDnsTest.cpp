@@ -56,7 +56,8 @@ TEST(SlowDns, NoCallWaitsForALookUp) {
     // `localhost` in any spelling is pinned to this machine; the shim would refuse it.
     for (std::size_t server = 1; server <= 3; ++server) {
         EXPECT_EQ(client->ServerName(server, name.size(), name.data()), 0u) << server;
-        EXPECT_STREQ(reinterpret_cast<const char*>(name.data()), "fake-exporter");
+        // Three entries of one name: each told apart by its host and port.
+        EXPECT_TRUE(std::string(reinterpret_cast<const char*>(name.data())).starts_with("fake-exporter ("));
     }
     EXPECT_NE(errors.str().find("exporter.test:" + port + ": "), std::string::npos) << errors.str();
 

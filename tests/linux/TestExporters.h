@@ -64,7 +64,7 @@ public:
     }
     /* Closes its standard input, waits 3 s for it to end, then kills it. */
     ~ChildProcess() {
-        close(m_in);
+        CloseInput();
         if (Wait(3000) < 0) {
             kill(m_pid, SIGKILL);
             Wait(3000);
@@ -75,6 +75,12 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     void Terminate() const { kill(m_pid, SIGTERM); }
+    /* Closes its standard input, which tells a helper script to end. */
+    void CloseInput() {
+        if (m_in >= 0)
+            close(m_in);
+        m_in = -1;
+    }
     pid_t Pid() const { return m_pid; }
     void Write(const std::string& text) const {
         if (write(m_in, text.data(), text.size()) != ssize_t(text.size()))

@@ -14,6 +14,8 @@ input and answers "ok MODE" once it applies:
   nonames    the same targets, and a query answer without any result
   notargets  404 on /api/v1/targets, as Thanos Query and Mimir answer; the
              query as in good
+  elsewhere  two targets beyond this machine, never to be contacted: 192.0.2.1:9100
+             over http, named "plain", and 192.0.2.2:9100 over https, named "tls"
   stall      reads the request and never answers
   500, 401   answers with that status
   garbage    a 200 whose body is not JSON
@@ -72,6 +74,17 @@ def replies():
 TARGETS, NAMES, NO_NAMES = replies()
 
 
+def elsewhere():
+    targets = [target("192.0.2.1:9100"), target("192.0.2.2:9100")]
+    targets[1]["scrapeUrl"] = "https://192.0.2.2:9100/metrics"
+    names = [name("192.0.2.1:9100", "plain"), name("192.0.2.2:9100", "tls")]
+    return (json.dumps({"status": "success", "data": {"activeTargets": targets}}).encode(),
+            json.dumps({"status": "success", "data": {"resultType": "vector", "result": names}}).encode())
+
+
+ELSEWHERE_TARGETS, ELSEWHERE_NAMES = elsewhere()
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -96,6 +109,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send(404, b"404 page not found\n") if mode == "notargets" else self.send(200, TARGETS)
             else:
                 self.send(200, NO_NAMES if mode == "nonames" else NAMES)
+        elif mode == "elsewhere":
+            self.send(200, ELSEWHERE_TARGETS if targets else ELSEWHERE_NAMES)
         elif mode == "stall":
             with changed:
                 changed.wait_for(lambda: state["mode"] != "stall", timeout=60)
