@@ -283,16 +283,23 @@ ClientResult ExporterClient::failed(HandleSlot& slot, ClientResult result) {
     return result;
 }
 
-ClientResult ExporterClient::ServerInfo(ConnectionHandle handle, ServerInfoRecord& record) {
-    record.fill(std::byte{0});
+ClientResult ExporterClient::freshReading(ConnectionHandle handle, ServerReading& reading) {
     HandleSlot* slot = openSlot(handle);
     if (slot == nullptr)
         return InvalidHandle;
-    const ServerReading reading = m_thread->Reading(slot->server);
+    reading = m_thread->Reading(slot->server);
     if (reading.failure != 0)
         return failed(*slot, reading.failure);
     if (!reading.newest || Clock::now() - reading.newestAt > m_timing.stale)
         return failed(*slot, NoAnswer);
+    return 0;
+}
+
+ClientResult ExporterClient::ServerInfo(ConnectionHandle handle, ServerInfoRecord& record) {
+    record.fill(std::byte{0});
+    ServerReading reading;
+    if (const ClientResult result = freshReading(handle, reading); result != 0)
+        return result;
     const std::int32_t percent =
         reading.previous ? BusyPercent(reading.previous->cpu, reading.newest->cpu) : 0;
     WriteField32(record, ServerInfoField::Utilization, std::uint32_t(percent));
@@ -301,14 +308,9 @@ ClientResult ExporterClient::ServerInfo(ConnectionHandle handle, ServerInfoRecor
 
 ClientResult ExporterClient::CacheInfo(ConnectionHandle handle, CacheInfoRecord& record) {
     record.fill(std::byte{0});
-    HandleSlot* slot = openSlot(handle);
-    if (slot == nullptr)
-        return InvalidHandle;
-    const ServerReading reading = m_thread->Reading(slot->server);
-    if (reading.failure != 0)
-        return failed(*slot, reading.failure);
-    if (!reading.newest || Clock::now() - reading.newestAt > m_timing.stale)
-        return failed(*slot, NoAnswer);
+    ServerReading reading;
+    if (const ClientResult result = freshReading(handle, reading); result != 0)
+        return result;
     // As the stand-in counts them: every fault a request, one that did not need the disk a hit.
     const ScrapeRecord& newest = *reading.newest;
     WriteField32(record, CacheInfoField::CacheRequests, std::uint32_t(newest.faults));

@@ -38,6 +38,7 @@ struct ExporterTiming {
 };
 
 class ScrapeThread;
+struct ServerReading;
 
 class ExporterClient {
 public:
@@ -102,6 +103,9 @@ private:
 
     /* The open slot of a handle, or null. */
     HandleSlot* openSlot(ConnectionHandle handle);
+    /* The newest reading of an open handle's server, when it may be used; otherwise the
+       code of the request, reported once for the handle. */
+    ClientResult freshReading(ConnectionHandle handle, ServerReading& reading);
     /* A failed statistics request's code, reported once for its handle. */
     ClientResult failed(HandleSlot& slot, ClientResult result);
 

@@ -157,14 +157,20 @@ long PeakKib() {
     return usage.ru_maxrss;
 }
 
+/* Puts the fake Prometheus into `mode`; its base URL, or empty where it did not take it. */
+std::string Serving(Script& fake, const std::string& mode) {
+    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
+    fake.Say(mode);
+    return fake.ReadLine() == std::string("ok ") + mode ? base : std::string();
+}
+
 class FakePrometheus : public ::testing::TestWithParam<FakeRow> {};
 
 TEST_P(FakePrometheus, EveryRowEndsInTime) {
     const FakeRow& row = GetParam();
     Script fake("fake_prometheus.py", {});
-    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
-    fake.Say(row.mode);
-    ASSERT_EQ(fake.ReadLine(), std::string("ok ") + row.mode);
+    const std::string base = Serving(fake, row.mode);
+    ASSERT_FALSE(base.empty());
 
     const long peakBefore = PeakKib();
     const auto start = std::chrono::steady_clock::now();
@@ -236,9 +242,8 @@ private:
 TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
     const FakeRow& row = GetParam();
     Script fake("fake_prometheus.py", {});
-    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
-    fake.Say(row.mode);
-    ASSERT_EQ(fake.ReadLine(), std::string("ok ") + row.mode);
+    const std::string base = Serving(fake, row.mode);
+    ASSERT_FALSE(base.empty());
 
     const long peakBefore = PeakKib();
     TableClient client(base + " discover=node\n");
@@ -274,9 +279,8 @@ TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
 
 TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
     Script fake("fake_prometheus.py", {});
-    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
-    fake.Say("elsewhere");
-    ASSERT_EQ(fake.ReadLine(), "ok elsewhere");
+    const std::string base = Serving(fake, "elsewhere");
+    ASSERT_FALSE(base.empty());
     QTemporaryDir dir;
     const std::string secret = dir.filePath(QStringLiteral("secret")).toStdString();
     std::ofstream(secret) << "s3cret\n";
