@@ -293,7 +293,7 @@ TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
     const std::vector<std::string> names = client.List();
     ASSERT_EQ(names.size(), 2u) << client.Errors();
     EXPECT_EQ(names[1], "tls");
-    EXPECT_EQ(client.Errors(), "http://192.0.2.1:9100/metrics: exporter-user= is sent only over "
+    EXPECT_EQ(client.Errors(), "http://fs1.example.org:9100/metrics: exporter-user= is sent only over "
                                "https://, or over http:// to a loopback address; left out\n");
 }
 

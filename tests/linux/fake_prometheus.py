@@ -14,8 +14,8 @@ input and answers "ok MODE" once it applies:
   nonames    the same targets, and a query answer without any result
   notargets  404 on /api/v1/targets, as Thanos Query and Mimir answer; the
              query as in good
-  elsewhere  two targets beyond this machine, never to be contacted: 192.0.2.1:9100
-             over http, named "plain", and 192.0.2.2:9100 over https, named "tls"
+  elsewhere  two targets beyond this machine, never to be contacted: fs1.example.org:9100
+             over http, named "plain", and fs2.example.org:9100 over https, named "tls"
   stall      reads the request and never answers
   500, 401   answers with that status
   garbage    a 200 whose body is not JSON
@@ -75,9 +75,9 @@ TARGETS, NAMES, NO_NAMES = replies()
 
 
 def elsewhere():
-    targets = [target("192.0.2.1:9100"), target("192.0.2.2:9100")]
-    targets[1]["scrapeUrl"] = "https://192.0.2.2:9100/metrics"
-    names = [name("192.0.2.1:9100", "plain"), name("192.0.2.2:9100", "tls")]
+    targets = [target("fs1.example.org:9100"), target("fs2.example.org:9100")]
+    targets[1]["scrapeUrl"] = "https://fs2.example.org:9100/metrics"
+    names = [name("fs1.example.org:9100", "plain"), name("fs2.example.org:9100", "tls")]
     return (json.dumps({"status": "success", "data": {"activeTargets": targets}}).encode(),
             json.dumps({"status": "success", "data": {"resultType": "vector", "result": names}}).encode())
 
