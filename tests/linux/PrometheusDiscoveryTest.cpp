@@ -325,14 +325,28 @@ INSTANTIATE_TEST_SUITE_P(
                       FakeRow{"huge", DiscoveryCode::BadAnswer, 0, ""}),
     [](const auto& info) { return std::string("mode_") + info.param.mode; });
 
-TEST(RealPrometheus, ListsItsNodeExporterAndBothFakes) {
-    if (access("/usr/bin/prometheus", X_OK) != 0 || access("/usr/bin/prometheus-node-exporter", X_OK) != 0)
-        GTEST_SKIP() << "prometheus or prometheus-node-exporter is not installed";
-    Script real("real_prometheus.py", {});
-    std::istringstream line(real.ReadLine(25000));
+/* Debian's real Prometheus on 127.0.0.1 scraping the real node exporter and two fakes, one
+   named as this machine (real_prometheus.py); skipped where either is not installed. */
+class RealPrometheus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access("/usr/bin/prometheus", X_OK) != 0 ||
+            access("/usr/bin/prometheus-node-exporter", X_OK) != 0)
+            GTEST_SKIP() << "prometheus or prometheus-node-exporter is not installed";
+        m_real.emplace("real_prometheus.py", QStringList{});
+        std::istringstream line(m_real->ReadLine(25000));
+        line >> port >> node >> fake >> same;
+        ASSERT_FALSE(same.empty()) << "the real Prometheus did not come up: " << line.str();
+    }
+    /* Prometheus's port, then the host:port of the node exporter, the fake and the fake
+       named as this machine. */
     std::string port, node, fake, same;
-    line >> port >> node >> fake >> same;
-    ASSERT_FALSE(same.empty()) << "the real Prometheus did not come up: " << line.str();
+
+private:
+    std::optional<Script> m_real;
+};
+
+TEST_F(RealPrometheus, ListsItsNodeExporterAndBothFakes) {
 
     const Outcome out = Discover("http://127.0.0.1:" + port, "node");
     ASSERT_EQ(out.result, 0u) << out.error;
@@ -361,14 +375,7 @@ TEST(RealPrometheus, ListsItsNodeExporterAndBothFakes) {
 
 namespace {
 
-TEST(RealPrometheus, TheClientListsThemOnceAndChartsTheSameNamedFake) {
-    if (access("/usr/bin/prometheus", X_OK) != 0 || access("/usr/bin/prometheus-node-exporter", X_OK) != 0)
-        GTEST_SKIP() << "prometheus or prometheus-node-exporter is not installed";
-    Script real("real_prometheus.py", {});
-    std::istringstream line(real.ReadLine(25000));
-    std::string port, node, fake, same;
-    line >> port >> node >> fake >> same;
-    ASSERT_FALSE(same.empty()) << "the real Prometheus did not come up: " << line.str();
+TEST_F(RealPrometheus, TheClientListsThemOnceAndChartsTheSameNamedFake) {
 
     // The fake reached by its own line and by discovery is listed once, where its line is.
     TableClient client("http://" + fake + "/metrics\nhttp://127.0.0.1:" + port + " discover=node\n");
