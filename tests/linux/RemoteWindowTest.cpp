@@ -104,7 +104,8 @@ private slots:
             longest = std::max(longest, calls[i] - calls[i - 1]);
         qInfo("%zu ticks, the longest gap between two %lld ms", calls.size() - firstCall, longest);
         QVERIFY(calls.size() - firstCall >= 7);
-        QVERIFY2(longest < 1200, qPrintable(QString::number(longest)));
+        // A tick that waited for the stalled server would wait its second or more.
+        QVERIFY2(longest < 1800, qPrintable(QString::number(longest)));
         QCOMPARE(watcher.boxes().size(), std::size_t(0));
     }
 };
