@@ -175,7 +175,8 @@ TEST_P(FakePrometheus, EveryRowEndsInTime) {
     const long peakBefore = PeakKib();
     const auto start = std::chrono::steady_clock::now();
     const Outcome out = Discover(base, "node");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
+    // One request's three seconds at most, and what a busy machine adds; a second would cross.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
     if (MeasurePeaks) {
         EXPECT_LT(PeakKib() - peakBefore, 80 * 1024) << "KiB more at the peak";
     }
@@ -248,8 +249,8 @@ TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
     const long peakBefore = PeakKib();
     TableClient client(base + " discover=node\n");
     ASSERT_EQ(client.Init(), 0u);
-    // The deadline itself, and what a busy machine's scheduler adds to it.
-    EXPECT_LE(client.Scan(), 3250ms);
+    // The scan's three seconds, and what a busy machine's scheduler adds to them.
+    EXPECT_LE(client.Scan(), 4500ms);
     if (MeasurePeaks) {
         EXPECT_LT(PeakKib() - peakBefore, 80 * 1024) << "KiB more at the peak";
     }
@@ -267,14 +268,14 @@ TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
         ConnectionHandle handle = 0;
         const ClientResult opened =
             client->NWCCOpenConnByRef(ConnRef(names.size()), OpenStateDefault, 0, handle);
-        EXPECT_LE(std::chrono::steady_clock::now() - start, 2250ms);
+        EXPECT_LE(std::chrono::steady_clock::now() - start, 3500ms); // the open's two seconds
         if (opened == 0)
             client->CloseConn(handle); // an exporter of this machine's answers on 127.0.0.2
         else
             EXPECT_EQ(opened, DiscoveryCode::NoAnswer);
     }
     // Nothing is left waiting past the scan: a stalled request ends with the client at once.
-    EXPECT_LT(client.End(), 500ms);
+    EXPECT_LT(client.End(), 1000ms);
 }
 
 TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
