@@ -16,7 +16,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QMenu>
-#include <QRegularExpression>
 
 #include <chrono>
 #include <memory>
