@@ -62,6 +62,8 @@ private:
     ClientLibrary& m_client;
     SamplingState m_sampling;
     QTimer Timer1;
+    /* The code of the selected server's failed open, 0 when it opened. */
+    ClientResult m_openFailure = 0;
     bool m_placed = false;
     // The frame's borders as they were known when the window was centred, until it is
     // first activated.

@@ -296,6 +296,14 @@ private slots:
         rig.Build();
         WindowParts& w = rig.w();
 
+        rig.TickUtilization(60);
+        // Behind the box the chart is the new server's already, empty, and says why.
+        QStringList behindBox;
+        QTimer::singleShot(0, [&] {
+            behindBox << w.Title() << w.chart->Notice();
+            rig.Tick();
+            behindBox << QString::number(rig.client.CallCount(ClientOp::GetServerInfoRecord));
+        });
         std::size_t mark = rig.client.calls.size();
         w.servers->SetItemIndex(1);
         QCOMPARE(Log(rig.client, mark), QStringList({Close(FirstOpen), Open(BetaRef)}));
@@ -303,6 +311,18 @@ private slots:
         QCOMPARE(rig.s().ConnHandle, NoConnection);
         QCOMPARE(LastResult, 0x8871);
         QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, BetaName));
+        const QString unopened =
+            QStringLiteral("Could not connect (Error 8871). Pick another server, then this one "
+                           "again, to retry.");
+        QCOMPARE(behindBox, QStringList({w.Title(), unopened, QStringLiteral("1")}));
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
+        // The requests on the handle that did not open fail, and the notice keeps the open's code.
+        rig.Tick();
+        QCOMPARE(LastResult, std::int32_t(ScriptedClient::BadHandle));
+        QCOMPARE(w.chart->Notice(), unopened);
+        w.statistic->setCurrentIndex(1);
+        QCOMPARE(w.chart->Notice(), unopened);
+        w.statistic->setCurrentIndex(0);
 
         // The old handle is gone already: the next selection only opens.
         mark = rig.client.calls.size();
@@ -376,7 +396,8 @@ private slots:
 
         // An unchecked line freezes; the other goes on, and unfreezes in full.
         w.glide->setChecked(false);
-        const std::array<std::int32_t, WindowPoints> frozen = ToArray(w.chart->Points(ChartLine::Series2));
+        const std::array<std::int32_t, WindowPoints> frozen =
+            ToArray(w.chart->Points(ChartLine::Series2));
         rig.TickUtilization(90);
         QCOMPARE(ToArray(w.chart->Points(ChartLine::Series2)), frozen);
         QCOMPARE(w.chart->Points(ChartLine::Series1)[7], 90);
@@ -391,7 +412,8 @@ private slots:
             rig.TickUtilization(rig.s().SampleCount % 100);
         rig.TickUtilization(55);
         QCOMPARE(w.chart->Points(ChartLine::Series1)[180], 55);
-        QCOMPARE(w.chart->Points(ChartLine::Series1)[0], 20); // the first sample, 10, has scrolled out
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[0],
+                 20); // the first sample, 10, has scrolled out
         VERIFY_LINE(w.chart, ChartLine::Series1, rig.s().PeakHistory);
         rig.form->ResetChart(w.statistic);
         VERIFY_LINE(w.chart, ChartLine::Series1, History{});

@@ -87,6 +87,9 @@ help=$("${nodisplay[@]}" --help 2>"$work/err") || fail "--help ended with status
 [[ "$help" == "Usage: "*"--version"*"takes no options"* ]] || [[ "$help" == "Usage: "*"takes no options"*"--version"* ]] ||
     fail "--help said: $help"
 [ ! -s "$work/err" ] || fail "--help wrote to standard error: $(cat "$work/err")"
+help=$(env XDG_CONFIG_HOME=/srv/conf "${nodisplay[@]}" --help)
+[[ "$help" == *" /srv/conf/serverstats/connections"*"man ServerStats"* ]] ||
+    fail "--help names not the connection table's place and the manual page: $help"
 for wrong in --bogus -platform extra; do
     status=0
     said=$("${nodisplay[@]}" "$wrong" 2>&1 >/dev/null) || status=$?
