@@ -5,6 +5,7 @@
 // which lines are usable, and how the others are reported.
 
 #include "ConnectionTable.h"
+#include "CredentialPolicy.h"
 
 #include <gtest/gtest.h>
 
@@ -151,15 +152,16 @@ TEST_F(ConnectionTableTest, LoopbackIsDecidedWithoutAResolver) {
         read("http://127.0.0.1\nhttp://127.200.1.1:1\n"
              "http://0x7f.1\nhttp://[::1]\n"
              "http://[0:0::1]\nhttp://LOCALHOST\n"
+             "http://localhost.\n"
              // Names and addresses a resolver or a
              // route decides, not this machine:
-             "http://localhost.\nhttp://127.0.0.1.\n"
+             "http://127.0.0.1.\n"
              "http://128.0.0.1\nhttp://[::ffff:127.0.0.1]\n"
              "http://fs1.localhost\nhttps://fs1.example.org\n");
     std::vector<bool> loopback;
     for (const ConnectionEntry& entry : table)
         loopback.push_back(entry.loopback);
-    EXPECT_EQ(loopback, std::vector<bool>({true, true, true, true, true, true, false, false, false,
+    EXPECT_EQ(loopback, std::vector<bool>({true, true, true, true, true, true, true, false, false,
                                            false, false, false}))
         << m_errors.str();
 }
@@ -223,8 +225,8 @@ INSTANTIATE_TEST_SUITE_P(
         Line{"http://127.9.9.9 user=m password-file=DIR/secret", "http://127.9.9.9/metrics", true},
         Line{"http://LocalHost user=m password-file=DIR/secret", "http://localhost/metrics", true},
         Line{"http://2130706433 user=m password-file=DIR/secret", "http://127.0.0.1/metrics", true},
-        Line{"http://localhost. user=m password-file=DIR/secret", "asked of a resolver", false},
-        Line{"http://LOCALHOST. user=m password-file=DIR/secret", "asked of a resolver", false},
+        // Pinned to this machine like its undotted form: no resolver hears of it.
+        Line{"http://LOCALHOST. user=m password-file=DIR/secret", "http://localhost./metrics", true},
         Line{"http://[::1] user=m password-file=DIR/secret", "http://[::1]/metrics", true},
         Line{"http://fs1.example.org user=m password-file=DIR/secret", "only over https://", false},
         Line{"http://128.0.0.1 user=m password-file=DIR/secret", "only over https://", false},
@@ -308,6 +310,35 @@ TEST_F(ConnectionTableTest, APasswordFileOfAnotherUserIsRefused) {
     EXPECT_TRUE(
         read("https://fs1.example.org user=m password-file=" + m_dir + "/secret\n").empty());
     EXPECT_NE(m_errors.str().find("does not belong to you"), std::string::npos);
+}
+
+/* Where a discovery line's exporter password may go, exporter by exporter: the Prometheus
+   server names them, so only loopback and the line's own certificate authority vouch. */
+TEST(ExporterCredentials, GoOnlyWhereTheSitesOwnTrustReaches) {
+    ConnectionEntry line;
+    line.discoverJob = "node";
+    EXPECT_EQ(ExporterCredentialsRefusal(line, "http://evil.example.org/"), "") << "none to send";
+    line.exporterUser = "scrape";
+    line.exporterPassword = "pw";
+    struct Row {
+        const char* url;
+        bool withCa;
+        bool allowed;
+    };
+    for (const Row row : {Row{"http://127.0.0.1:9100/anything", false, true},
+                          Row{"https://[::1]:9100/metrics", false, true},
+                          Row{"HTTP://LocalHost.:9100/metrics", false, true},
+                          Row{"https://evil.example.org:9100/x", false, false},
+                          Row{"https://evil.example.org:9100/x", true, true},
+                          Row{"http://fs1.example.org:9100/metrics", true, false},
+                          Row{"http://127.0.0.1.:9100/metrics", true, false},
+                          Row{"http://[::ffff:127.0.0.1]:9100/metrics", true, false},
+                          Row{"ftp://127.0.0.1/", true, false},
+                          Row{"not a url", true, false}}) {
+        line.exporterCaFile = row.withCa ? "/etc/ssl/site-ca.pem" : "";
+        EXPECT_EQ(ExporterCredentialsRefusal(line, row.url).empty(), row.allowed)
+            << row.url << (row.withCa ? " with exporter-ca=" : "");
+    }
 }
 
 } // namespace
