@@ -322,6 +322,14 @@ std::optional<ConnectionEntry> ParseLine(string_view line, std::string& reason) 
                          *address, false, "exporter-", entry.exporterUser,
                          entry.exporterPassword, entry.exporterCaFile, reason))
         return std::nullopt;
+    // Whoever is on the way to a plain-http API could rewrite its list, and so choose
+    // where the exporters' password goes.
+    if (!entry.discoverJob.empty() && !entry.exporterUser.empty() && !address->https &&
+        !address->loopback) {
+        reason = "exporter-user= needs the API over https:// or on loopback: over plain http, "
+                 "anyone on the way could choose where the password goes";
+        return std::nullopt;
+    }
     return entry;
 }
 
@@ -337,12 +345,18 @@ std::string ConnectionTablePath() {
 
 std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::ostream& errors) {
     std::vector<ConnectionEntry> table;
-    const FileText file = ReadUserFile(path, MaxTableBytes, FileAccess::Anyone);
+    // Whoever may write the table decides where the passwords go, and which of the user's
+    // files are read as one.
+    const FileText file = ReadUserFile(path, MaxTableBytes, FileAccess::OwnerWrites);
     switch (file.problem) {
     case FileProblem::None:
-    case FileProblem::NotYours: // asked only of private files
-    case FileProblem::OpenToOthers:
         break;
+    case FileProblem::NotYours:
+        errors << path << ": the connection table belongs to another user; not read\n";
+        return table;
+    case FileProblem::OpenToOthers:
+        errors << path << ": others may write the connection table: chmod go-w it; not read\n";
+        return table;
     case FileProblem::Missing:
         return table;
     case FileProblem::CannotOpen:

@@ -108,6 +108,34 @@ TEST_F(ConnectionTableTest, AnUnreadableTableIsReportedOnce) {
     }
 }
 
+TEST_F(ConnectionTableTest, ATableOthersMayWriteIsRefusedInOneLine) {
+    struct Row {
+        mode_t mode;
+        const char* message; // empty for a table that is read
+    };
+    for (const Row row : {Row{0644, ""}, Row{0600, ""}, Row{0444, ""},
+                          Row{0664, "others may write the connection table: chmod go-w it"},
+                          Row{0646, "others may write the connection table: chmod go-w it"}}) {
+        write("connections", "http://fs1.example.org\n", row.mode);
+        m_errors.str("");
+        const std::size_t read = ReadConnectionTable(m_table, m_errors).size();
+        if (*row.message == '\0') {
+            EXPECT_EQ(read, 1U) << std::oct << row.mode;
+            EXPECT_EQ(m_errors.str(), "");
+        } else {
+            EXPECT_EQ(read, 0U) << std::oct << row.mode;
+            EXPECT_EQ(m_errors.str(), m_table + ": " + row.message + "; not read\n");
+        }
+    }
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file away needs root";
+    write("connections", "http://fs1.example.org\n");
+    ASSERT_EQ(::chown(m_table.c_str(), 65534, 65534), 0);
+    m_errors.str("");
+    EXPECT_TRUE(ReadConnectionTable(m_table, m_errors).empty());
+    EXPECT_EQ(m_errors.str(), m_table + ": the connection table belongs to another user; not read\n");
+}
+
 TEST_F(ConnectionTableTest, BadLinesAreReportedWithTheirNumberAndSkipped) {
     const std::vector<ConnectionEntry> table =
         read("# servers\r\n"
@@ -267,9 +295,15 @@ INSTANTIATE_TEST_SUITE_P(
         // may go over plain http is known only for each exporter it lists.
         Line{"https://prom.example.org:9090 discover=node ca=DIR/ca.pem",
              "https://prom.example.org:9090/", true},
+        Line{"https://prom.example.org/prom discover=node exporter-user=m "
+             "exporter-password-file=DIR/secret exporter-ca=DIR/ca.pem",
+             "https://prom.example.org/prom", true},
+        Line{"http://127.0.0.1:9090 discover=node exporter-user=m exporter-password-file=DIR/secret",
+             "http://127.0.0.1:9090/", true},
+        // Whoever is on the way to a plain-http API could list a sink of their own.
         Line{"http://prom.example.org/prom discover=node exporter-user=m "
              "exporter-password-file=DIR/secret exporter-ca=DIR/ca.pem",
-             "http://prom.example.org/prom", true},
+             "exporter-user= needs the API over https://", false},
         Line{"http://prom.example.org discover=node user=m password-file=DIR/secret",
              "only over https://", false},
         Line{"http://fs1.example.org exporter-ca=DIR/ca.pem", "need discover=", false},
