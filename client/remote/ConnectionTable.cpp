@@ -345,6 +345,7 @@ std::string ConnectionTablePath() {
 
 std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::ostream& errors) {
     std::vector<ConnectionEntry> table;
+    const std::string shown = PrintableText(path); // the environment chose it
     // Whoever may write the table decides where the passwords go, and which of the user's
     // files are read as one.
     const FileText file = ReadUserFile(path, MaxTableBytes, FileAccess::OwnerWrites);
@@ -352,21 +353,21 @@ std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::o
     case FileProblem::None:
         break;
     case FileProblem::NotYours:
-        errors << path << ": the connection table belongs to another user; not read\n";
+        errors << shown << ": the connection table belongs to another user; not read\n";
         return table;
     case FileProblem::OpenToOthers:
-        errors << path << ": others may write the connection table: chmod go-w it; not read\n";
+        errors << shown << ": others may write the connection table: chmod go-w it; not read\n";
         return table;
     case FileProblem::Missing:
         return table;
     case FileProblem::CannotOpen:
-        errors << path << ": cannot read the connection table: " << file.error << '\n';
+        errors << shown << ": cannot read the connection table: " << file.error << '\n';
         return table;
     case FileProblem::NotPlain:
-        errors << path << ": the connection table is not a plain file\n";
+        errors << shown << ": the connection table is not a plain file\n";
         return table;
     case FileProblem::TooLarge:
-        errors << path << ": cannot read the connection table, or it is over "
+        errors << shown << ": cannot read the connection table, or it is over "
                << MaxTableBytes / 1024 << " KiB\n";
         return table;
     }
@@ -400,9 +401,10 @@ std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::o
             }
         }
         if (++unusable <= MaxReportedLines)
-            errors << path << ':' << number << ": " << reason << "; line skipped\n";
+            errors << shown << ':' << number << ": " << PrintableText(reason)
+                   << "; line skipped\n";
     }
     if (unusable > MaxReportedLines)
-        errors << path << ": " << unusable - MaxReportedLines << " more unusable lines skipped\n";
+        errors << shown << ": " << unusable - MaxReportedLines << " more unusable lines skipped\n";
     return table;
 }

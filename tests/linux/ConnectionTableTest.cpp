@@ -285,6 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
         Line{"http://:9100", "not a usable address", false},
         Line{"fs1.example.org", "not a usable address", false},
         Line{"http://fs1.example.org 1", "unknown field", false},
+        Line{"http://fs1.example.org \u202Eeulb=ruoloc", "unknown field \"eulb=ruoloc\"", false},
         Line{"http://f$s", "not a usable address: Bad hostname", false},
         Line{"http://fs1.example.org:0", "port", false},
         Line{"http://fs1.example.org:65536", "Port number", false},
