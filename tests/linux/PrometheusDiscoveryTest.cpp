@@ -278,7 +278,7 @@ TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
     EXPECT_LT(client.End(), 1000ms);
 }
 
-TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
+TEST(FakePrometheusCredentials, GoBeyondLoopbackOnlyOverHttpsThatExporterCaVouchesFor) {
     Script fake("fake_prometheus.py", {});
     const std::string base = Serving(fake, "elsewhere");
     ASSERT_FALSE(base.empty());
@@ -286,16 +286,28 @@ TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
     const std::string secret = dir.filePath(QStringLiteral("secret")).toStdString();
     std::ofstream(secret) << "s3cret\n";
     ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    const std::string ca = dir.filePath(QStringLiteral("ca.pem")).toStdString();
+    std::ofstream(ca) << "not read before a scrape\n";
 
+    const std::string plain = "http://fs1.example.org:9100/metrics: exporter-user= is sent only "
+                              "over https://, or over http:// to a loopback address; left out\n";
+    const std::string tls = "https://fs2.example.org:9100/metrics: exporter-user= goes beyond "
+                            "loopback only to exporters that exporter-ca= vouches for; left out\n";
     // Neither server is contacted: the list comes from Prometheus alone.
-    TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
-                       secret + "\n");
-    ASSERT_EQ(client.Init(), 0u);
-    const std::vector<std::string> names = client.List();
-    ASSERT_EQ(names.size(), 2u) << client.Errors();
-    EXPECT_EQ(names[1], "tls");
-    EXPECT_EQ(client.Errors(), "http://fs1.example.org:9100/metrics: exporter-user= is sent only over "
-                               "https://, or over http:// to a loopback address; left out\n");
+    for (const bool withCa : {false, true}) {
+        TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
+                           secret + (withCa ? " exporter-ca=" + ca : std::string()) + "\n");
+        ASSERT_EQ(client.Init(), 0u);
+        const std::vector<std::string> names = client.List();
+        if (withCa) {
+            ASSERT_EQ(names.size(), 2u) << client.Errors();
+            EXPECT_EQ(names[1], "tls");
+            EXPECT_EQ(client.Errors(), plain);
+        } else {
+            EXPECT_EQ(names.size(), 1u) << client.Errors();
+            EXPECT_EQ(client.Errors(), plain + tls);
+        }
+    }
 }
 
 TEST(FakePrometheusLines, MixWithPlainLinesInTableOrderAndListEachServerOnce) {
