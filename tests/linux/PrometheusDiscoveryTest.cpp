@@ -309,6 +309,29 @@ TEST(FakePrometheusCredentials, GoBeyondLoopbackOnlyOverHttpsThatExporterCaVouch
     }
 }
 
+TEST(FakePrometheusLines, TargetsBeyondTheMostListedAreNamedInOneLine) {
+    // 10,002 named targets and one nameless, all up: the reply gives three beyond the limit.
+    Script api("fake_prometheus.py", {QStringLiteral("10002")});
+    TableClient client("http://127.0.0.1:" + api.ReadLine() + " discover=node\n");
+    ASSERT_EQ(client.Init(), 0u);
+    EXPECT_EQ(client.Errors(), "3 discovered servers left out: at most 10000 are listed\n");
+    EXPECT_EQ(client.List().size(), 1u + MaxDiscoveredServers);
+}
+
+TEST(ToldApartNames, KeepTheirPlaceWholeInTheWindowsBuffer) {
+    FakeExporter exporter;
+    exporter.SetMode("name \"" + std::string(300, 'n') + "\"");
+    TableClient client(exporter.Url() + "\n" + exporter.Url() + "\n");
+    ASSERT_EQ(client.Init(), 0u);
+    const std::string place = " (127.0.0.1:" + std::to_string(exporter.Port()) + ")";
+    for (const ConnRef ref : {2u, 3u}) {
+        std::array<unsigned char, ServerNameBufferBytes> name{};
+        ASSERT_EQ(client->GetConnRefInfo(ref, ConnInfoServerName, name.size(), name.data()), 0u);
+        EXPECT_EQ(reinterpret_cast<const char*>(name.data()),
+                  std::string(MaxServerNameBytes - place.size(), 'n') + place);
+    }
+}
+
 TEST(FakePrometheusLines, MixWithPlainLinesInTableOrderAndListEachServerOnce) {
     Script api("fake_prometheus.py", {QStringLiteral("20")});
     const std::string base = "http://127.0.0.1:" + api.ReadLine();
