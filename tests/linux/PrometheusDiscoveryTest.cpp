@@ -294,6 +294,7 @@ TEST(FakePrometheusCredentials, GoBeyondLoopbackOnlyOverHttpsThatExporterCaVouch
                             "loopback only to exporters that exporter-ca= vouches for; left out\n";
     // Neither server is contacted: the list comes from Prometheus alone.
     for (const bool withCa : {false, true}) {
+        SCOPED_TRACE(withCa ? "with exporter-ca=" : "without exporter-ca=");
         TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
                            secret + (withCa ? " exporter-ca=" + ca : std::string()) + "\n");
         ASSERT_EQ(client.Init(), 0u);
@@ -307,6 +308,22 @@ TEST(FakePrometheusCredentials, GoBeyondLoopbackOnlyOverHttpsThatExporterCaVouch
             EXPECT_EQ(client.Errors(), plain + tls);
         }
     }
+}
+
+TEST(FakePrometheusCredentials, ALeftOutUrlReachesStandardErrorFiltered) {
+    Script fake("fake_prometheus.py", {});
+    const std::string base = Serving(fake, "bidi");
+    ASSERT_FALSE(base.empty());
+    QTemporaryDir dir;
+    const std::string secret = dir.filePath(QStringLiteral("secret")).toStdString();
+    std::ofstream(secret) << "s3cret\n";
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
+                       secret + "\n");
+    ASSERT_EQ(client.Init(), 0u);
+    const std::string errors = client.Errors();
+    EXPECT_EQ(errors.find("\u202E"), std::string::npos) << errors;
+    EXPECT_TRUE(errors.starts_with("http://fs1")) << errors;
 }
 
 TEST(FakePrometheusLines, TargetsBeyondTheMostListedAreNamedInOneLine) {
