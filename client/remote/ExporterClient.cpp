@@ -133,11 +133,14 @@ void ExporterClient::addDiscovered(std::span<const std::pair<std::size_t, std::s
             m_errors << PrintableText(from.url) << ": " << PrintableText(outcome.reason) << '\n';
             continue;
         }
+        const bool allOnLoopback =
+            std::all_of(outcome.servers.begin(), outcome.servers.end(),
+                        [](const DiscoveredServer& s) { return IsLoopbackUrl(s.scrapeUrl); });
         for (DiscoveredServer& server : outcome.servers) {
             const bool https = server.scrapeUrl.starts_with("https://");
             const bool loopback = IsLoopbackUrl(server.scrapeUrl);
             // Prometheus names the exporters: the password goes only where the site's trust does.
-            if (const std::string_view refused = ExporterCredentialsRefusal(from, server.scrapeUrl);
+            if (const std::string_view refused = ExporterCredentialsRefusal(from, server.scrapeUrl, allOnLoopback);
                 !refused.empty()) {
                 if (++plainHttp <= MaxReportedServers)
                     m_errors << PrintableText(server.scrapeUrl) << ": " << refused << "; left out\n";

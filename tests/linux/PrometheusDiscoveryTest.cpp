@@ -288,8 +288,8 @@ TEST(FakePrometheusCredentials, GoBeyondLoopbackOnlyOverHttpsThatExporterCaVouch
     const std::string ca = dir.filePath(QStringLiteral("ca.pem")).toStdString();
     std::ofstream(ca) << "not read before a scrape\n";
 
-    const std::string plain = "http://fs1.example.org:9100/metrics: exporter-user= is sent only "
-                              "over https://, or over http:// to a loopback address; left out\n";
+    const std::string plain = "http://fs1.example.org:9100/metrics: exporter-user= goes over plain "
+                              "http only where every exporter found is on loopback; left out\n";
     const std::string tls = "https://fs2.example.org:9100/metrics: exporter-user= goes beyond "
                             "loopback only to exporters that exporter-ca= vouches for; left out\n";
     // Neither server is contacted: the list comes from Prometheus alone.
