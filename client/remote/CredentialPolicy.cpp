@@ -32,6 +32,6 @@ std::string_view ExporterCredentialsRefusal(const ConnectionEntry& line,
     if (!https)
         return "exporter-user= goes over plain http only where every exporter found is on loopback";
     if (line.exporterCaFile.empty())
-        return "exporter-user= goes beyond loopback only to exporters that exporter-ca= vouches for";
+        return "exporter-user= goes beyond loopback only to exporters exporter-ca= vouches for";
     return {};
 }

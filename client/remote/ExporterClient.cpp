@@ -140,8 +140,9 @@ void ExporterClient::addDiscovered(std::span<const std::pair<std::size_t, std::s
             const bool https = server.scrapeUrl.starts_with("https://");
             const bool loopback = IsLoopbackUrl(server.scrapeUrl);
             // Prometheus names the exporters: the password goes only where the site's trust does.
-            if (const std::string_view refused = ExporterCredentialsRefusal(from, server.scrapeUrl, allOnLoopback);
-                !refused.empty()) {
+            const std::string_view refused =
+                ExporterCredentialsRefusal(from, server.scrapeUrl, allOnLoopback);
+            if (!refused.empty()) {
                 if (++plainHttp <= MaxReportedServers)
                     m_errors << PrintableText(server.scrapeUrl) << ": " << refused << "; left out\n";
                 continue;

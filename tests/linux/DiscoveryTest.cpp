@@ -17,9 +17,9 @@
 
 namespace {
 
-// AddressSanitizer's allocator copies on realloc and keeps freed memory in quarantine:
-// peaks of resident memory mean nothing there.
-#ifdef __SANITIZE_ADDRESS__
+// AddressSanitizer's allocator copies on realloc and keeps freed memory in quarantine, and
+// ThreadSanitizer shadows every byte: peaks of resident memory mean nothing there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool MeasurePeaks = false;
 #else
 constexpr bool MeasurePeaks = true;

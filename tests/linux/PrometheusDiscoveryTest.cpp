@@ -291,7 +291,7 @@ TEST(FakePrometheusCredentials, GoBeyondLoopbackOnlyOverHttpsThatExporterCaVouch
     const std::string plain = "http://fs1.example.org:9100/metrics: exporter-user= goes over plain "
                               "http only where every exporter found is on loopback; left out\n";
     const std::string tls = "https://fs2.example.org:9100/metrics: exporter-user= goes beyond "
-                            "loopback only to exporters that exporter-ca= vouches for; left out\n";
+                            "loopback only to exporters exporter-ca= vouches for; left out\n";
     // Neither server is contacted: the list comes from Prometheus alone.
     for (const bool withCa : {false, true}) {
         SCOPED_TRACE(withCa ? "with exporter-ca=" : "without exporter-ca=");
