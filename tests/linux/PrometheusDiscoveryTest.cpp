@@ -6,6 +6,8 @@
 // The transfers here are plain libcurl calls with the limits the client sets.
 
 #include "Discovery.h"
+#include "ExporterClient.h"
+#include "LocalMachineClient.h"
 #include "RoutingClient.h"
 #include "TestExporters.h"
 

@@ -5,6 +5,8 @@
 // exporter, a closed port and the scripted fake. The timer runs as in the program;
 // a server that stalls suspends sampling after 5 s, and the ticks never wait for it.
 
+#include "ExporterClient.h"
+#include "LocalMachineClient.h"
 #include "RoutingClient.h"
 #include "TestExporters.h"
 #include "WindowFixture.h"

@@ -4,6 +4,8 @@
 // The client of this platform: this machine first, then the table's servers in
 // order, each call reaching the backend that owns the reference or handle.
 
+#include "ExporterClient.h"
+#include "LocalMachineClient.h"
 #include "RoutingClient.h"
 #include "TestExporters.h"
 
@@ -54,11 +56,13 @@ TEST(RoutingClient, WithoutATableItIsTheStandIn) {
         EXPECT_EQ(end, localEnd);
         std::string name;
         std::string localName;
-        EXPECT_EQ(Name(client, 2, name), Name(local, 2, localName));
+        EXPECT_EQ(Name(client, 1, name), Name(local, 1, localName));
+        EXPECT_EQ(name, localName);
+        EXPECT_EQ(Name(client, 2, name), RoutingClient::UnknownConnRef);
         ConnectionHandle handle = 999;
         EXPECT_EQ(client.NWCCOpenConnByRef(1, OpenStateDefault, 0, handle), 0u);
         EXPECT_EQ(handle, 1u);
-        EXPECT_EQ(client.CloseConn(2), LocalMachineClient::InvalidHandle);
+        EXPECT_EQ(client.CloseConn(2), RoutingClient::InvalidHandle);
     }
 }
 
@@ -85,7 +89,7 @@ TEST(RoutingClient, TheTableFollowsThisMachine) {
     EXPECT_EQ(name, "fake-exporter");
     EXPECT_EQ(Name(client, 3, name), ExporterClient::NoAnswer);
     EXPECT_EQ(name, "");
-    EXPECT_EQ(Name(client, 4, name), LocalMachineClient::UnknownConnRef);
+    EXPECT_EQ(Name(client, 4, name), RoutingClient::UnknownConnRef);
     std::array<unsigned char, 8> other{};
     EXPECT_EQ(client.GetConnRefInfo(2, 8, other.size(), other.data()), ExporterClient::UnknownInfoType);
 
@@ -103,7 +107,7 @@ TEST(RoutingClient, TheTableFollowsThisMachine) {
     EXPECT_EQ(client.GetServerInfoRecord(remote, info), 0u);
     EXPECT_EQ(client.GetCacheInfoRecord(local, caching), 0u);
     EXPECT_EQ(client.CloseConn(remote), 0u);
-    EXPECT_EQ(client.GetServerInfoRecord(remote, info), LocalMachineClient::InvalidHandle);
+    EXPECT_EQ(client.GetServerInfoRecord(remote, info), RoutingClient::InvalidHandle);
     EXPECT_EQ(client.GetServerInfoRecord(local, info), 0u);
 }
 

@@ -1,0 +1,195 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
+#include "FleetDiscovery.h"
+
+#include "CurlLoop.h"
+#include "Discovery.h"
+#include "PrometheusReply.h"
+#include "ScrapeOptions.h"
+#include "TransferVerdict.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <unordered_set>
+
+namespace {
+
+/* Servers left out one by one on standard error; past this, only their count. */
+constexpr std::size_t MaxReportedServers = 20;
+
+/* Whether a line's exporter credentials may go to the exporters it lists: only where the
+   site's own trust reaches, its exporter-ca=, or where nothing leaves this machine. */
+bool CredentialsMayGo(const ConnectionEntry& line, const std::vector<DiscoveredServer>& servers) {
+    if (line.exporterUser.empty() || !line.exporterCaFile.empty())
+        return true;
+    return std::all_of(servers.begin(), servers.end(), [](const DiscoveredServer& s) {
+        const std::string hostPort = HostAndPort(s.scrapeUrl);
+        return IsLoopbackHost(hostPort.substr(0, hostPort.rfind(':')));
+    });
+}
+
+/* One request's answer, as read on the network thread. */
+struct Answer {
+    bool done = false;
+    std::string failure; // the transfer's, in words; empty when a reply came
+    ClientResult code = 0;
+    long status = 0;
+    ApiVerdict verdict;
+};
+
+} // namespace
+
+struct FleetDiscovery::State {
+    std::mutex mutex;
+    std::condition_variable done;
+    /* All API replies of the scan share one limit: two requests a line, both answered with a
+       flood, hold no more than one could; the second waits for the first to be read. */
+    ReplyMemory memory{MaxApiReplyBytes, 0, 0};
+    struct Line {
+        Answer targets;
+        Answer names;
+        std::vector<ActiveTarget> targetList;
+        std::vector<InstanceName> nameList;
+    };
+    std::vector<Line> lines; // guarded by mutex
+};
+
+FleetDiscovery::FleetDiscovery(std::vector<ConnectionEntry> lines, const ExporterTiming& timing)
+    : m_lines(std::move(lines)), m_timing(timing), m_state(std::make_shared<State>()) {
+    m_state->lines.resize(m_lines.size());
+}
+
+FleetDiscovery::~FleetDiscovery() = default;
+
+void FleetDiscovery::Ask(CurlLoop& loop) {
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        const ConnectionEntry& line = m_lines[i];
+        for (const bool targets : {true, false}) {
+            ConnectionEntry request = line; // the API's own user, password and trust
+            request.url = targets ? TargetsRequestUrl(line.url, line.discoverJob)
+                                  : NamesRequestUrl(line.url, line.discoverJob);
+            std::string why;
+            ScrapeHandle handle = MakeScrapeHandle(request, m_timing, why, HandleUse::Api);
+            std::shared_ptr<State> state = m_state;
+            auto read = [state, i, targets, job = line.discoverJob](FinishedTransfer& f) {
+                // Read here, on the network thread; the reply's bytes go with `f`.
+                Answer answer{true, {}, 0, f.status, {}};
+                State::Line scratch;
+                if (f.result != CURLE_OK) {
+                    const std::string limit = std::to_string(MaxApiReplyBytes >> 20) + " MiB";
+                    TransferVerdict verdict = JudgeTransfer(f.result, 0, f.error, limit);
+                    answer.code = verdict.code.value_or(RemoteCode::NoAnswer);
+                    answer.failure = std::move(verdict.reason);
+                } else if (targets && f.status == 200) {
+                    answer.verdict = ReadActiveTargets(f.body.View(), job, scratch.targetList);
+                } else if (!targets && f.status == 200) {
+                    answer.verdict = ReadInstanceNames(f.body.View(), scratch.nameList);
+                }
+                f.body.Release();
+                {
+                    const std::lock_guard lock(state->mutex);
+                    State::Line& line = state->lines[i];
+                    (targets ? line.targets : line.names) = std::move(answer);
+                    if (targets)
+                        line.targetList = std::move(scratch.targetList);
+                    else
+                        line.nameList = std::move(scratch.nameList);
+                }
+                state->done.notify_all();
+            };
+            if (!handle.easy) {
+                FinishedTransfer refused{0, CURLE_FAILED_INIT, 0, why, {}};
+                read(refused);
+                continue;
+            }
+            loop.Get(std::move(handle), m_state->memory, MaxApiReplyBytes, std::move(read));
+        }
+    }
+}
+
+void FleetDiscovery::Wait(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(m_state->mutex);
+    m_state->done.wait_until(lock, deadline, [&] {
+        return std::all_of(m_state->lines.begin(), m_state->lines.end(),
+                           [](const State::Line& l) { return l.targets.done && l.names.done; });
+    });
+}
+
+std::vector<FoundServer> FleetDiscovery::Merge(const std::vector<std::string>& taken,
+                                               std::size_t room, std::ostream& errors) {
+    std::vector<State::Line> lines;
+    {
+        // Late replies find their line gone: nothing waits beyond the scan.
+        const std::lock_guard lock(m_state->mutex);
+        lines.swap(m_state->lines);
+        m_state->lines.resize(lines.size());
+    }
+    std::unordered_set<std::string> seen(taken.begin(), taken.end());
+    std::vector<FoundServer> found;
+    std::size_t beyond = 0;    // past the most servers discovered in all
+    std::size_t plainHttp = 0; // left out for the credentials they would be sent
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const ConnectionEntry& from = m_lines[i];
+        State::Line& l = lines[i];
+        DiscoveryOutcome outcome;
+        const bool fallback = l.targets.done && DiscoveryFallsBack(l.targets.status);
+        if (!l.targets.done || !l.names.done)
+            outcome.reason = "no answer in " + InSeconds(m_timing.scan);
+        else if (!l.targets.failure.empty())
+            outcome.reason = "the targets request: " + l.targets.failure;
+        else if (!l.names.failure.empty())
+            outcome.reason = "the node_uname_info query: " + l.names.failure;
+        else if (!fallback && l.targets.status != 200)
+            outcome.reason = "the targets request answered HTTP " + std::to_string(l.targets.status);
+        else if (l.names.status != 200)
+            outcome.reason = "the node_uname_info query answered HTTP " + std::to_string(l.names.status);
+        else if (!l.names.verdict.ok)
+            outcome.reason = "the node_uname_info query: " + l.names.verdict.error;
+        else if (!fallback && !l.targets.verdict.ok)
+            outcome.reason = "the targets request: " + l.targets.verdict.error;
+        else
+            outcome.servers = fallback ? FallbackServers(l.nameList, !from.exporterCaFile.empty())
+                                       : JoinDiscovery(l.targetList, l.nameList);
+        if (outcome.reason.empty() && outcome.servers.empty())
+            outcome.reason = "no target of the job \"" + from.discoverJob +
+                             "\" is up with a node_uname_info name";
+        if (!CredentialsMayGo(from, outcome.servers)) {
+            outcome.servers.clear();
+            outcome.reason = "exporter-user= needs exporter-ca= unless every exporter listed "
+                             "is on a loopback address; left out";
+        }
+        if (outcome.servers.empty()) {
+            errors << from.url << ": " << outcome.reason << '\n';
+            continue;
+        }
+        for (DiscoveredServer& server : outcome.servers) {
+            const bool https = server.scrapeUrl.starts_with("https://");
+            const std::string hostPort = HostAndPort(server.scrapeUrl);
+            const bool loopback = IsLoopbackHost(hostPort.substr(0, hostPort.rfind(':')));
+            // Prometheus may hand out plain http to other hosts: the password stays home.
+            if (!from.exporterUser.empty() && !https && !loopback) {
+                if (++plainHttp <= MaxReportedServers)
+                    errors << server.scrapeUrl << ": exporter-user= is sent only over https://, "
+                           << "or over http:// to a loopback address; left out\n";
+                continue;
+            }
+            if (!seen.insert(server.scrapeUrl).second)
+                continue; // a line before reached it
+            if (found.size() == room) {
+                ++beyond;
+                continue;
+            }
+            ConnectionEntry entry{server.scrapeUrl, from.exporterUser, from.exporterPassword,
+                                  https ? from.exporterCaFile : std::string(), loopback};
+            found.push_back({std::move(entry), std::move(server.name), std::move(server.instance), i});
+        }
+    }
+    if (plainHttp > MaxReportedServers)
+        errors << plainHttp - MaxReportedServers
+               << " more servers left out for exporter-user= over plain http\n";
+    if (beyond > 0)
+        errors << beyond << " discovered servers beyond " << room << " left out\n";
+    return found;
+}
