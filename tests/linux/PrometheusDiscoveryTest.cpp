@@ -279,24 +279,44 @@ TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
     EXPECT_LT(client.End(), 500ms);
 }
 
-TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
-    Script fake("fake_prometheus.py", {});
-    const std::string base = Serving(fake, "elsewhere");
-    ASSERT_FALSE(base.empty());
+TEST(FakePrometheusCredentials, GoOnlyWhereTheSitesOwnTrustReaches) {
+    Script fake("fake_prometheus.py", {QStringLiteral("20")});
+    const std::string base = "http://127.0.0.1:" + fake.ReadLine();
     QTemporaryDir dir;
     const std::string secret = dir.filePath(QStringLiteral("secret")).toStdString();
+    const std::string ca = dir.filePath(QStringLiteral("ca.pem")).toStdString();
     std::ofstream(secret) << "s3cret\n";
+    std::ofstream(ca) << "not read before a server is opened\n";
     ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
-
-    // Neither server is contacted: the list comes from Prometheus alone.
-    TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
-                       secret + "\n");
-    ASSERT_EQ(client.Init(), 0u);
-    const std::vector<std::string> names = client.List();
-    ASSERT_EQ(names.size(), 2u) << client.Errors();
-    EXPECT_EQ(names[1], "tls");
-    EXPECT_EQ(client.Errors(), "http://fs1.example.org:9100/metrics: exporter-user= is sent only over "
-                               "https://, or over http:// to a loopback address; left out\n");
+    const std::string user = " discover=node exporter-user=scrape exporter-password-file=" + secret;
+    // No server is contacted: the lists come from Prometheus alone.
+    const struct {
+        const char* mode;
+        std::string line;
+        std::size_t listed; // besides this machine
+        std::string errors;
+    } rows[] = {
+        // Without the site's own trust, an exporter beyond this machine would be sent the
+        // password on the system's word: the whole line goes.
+        {"elsewhere", user, 0,
+         base + "/: exporter-user= needs exporter-ca= unless every exporter listed is on a "
+                "loopback address; left out\n"},
+        // With it, the https exporter is listed; plain http to another host never is.
+        {"elsewhere", user + " exporter-ca=" + ca, 1,
+         "http://fs1.example.org:9100/metrics: exporter-user= is sent only over https://, or "
+         "over http:// to a loopback address; left out\n"},
+        // A fleet all on loopback needs no certificate authority.
+        {"good", user, 20, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        fake.Say(row.mode);
+        ASSERT_EQ(fake.ReadLine(), std::string("ok ") + row.mode);
+        TableClient client(base + row.line + "\n");
+        ASSERT_EQ(client.Init(), 0u);
+        EXPECT_EQ(client.List().size(), 1 + row.listed) << client.Errors();
+        EXPECT_EQ(client.Errors(), row.errors);
+    }
 }
 
 TEST(FakePrometheusLines, MixWithPlainLinesInTableOrderAndListEachServerOnce) {
