@@ -23,7 +23,10 @@ struct ExporterTiming {
 inline std::string InSeconds(std::chrono::milliseconds duration) {
     const auto tenths = (duration.count() + 50) / 100;
     std::string text = std::to_string(tenths / 10);
-    if (tenths % 10 != 0)
-        text += "." + std::to_string(tenths % 10);
-    return text + " s";
+    if (tenths % 10 != 0) {
+        text += '.';
+        text += std::to_string(tenths % 10);
+    }
+    text += " s";
+    return text;
 }

@@ -39,6 +39,68 @@ struct Answer {
     ApiVerdict verdict;
 };
 
+/* One discovery line's answers as the network thread reads them. */
+struct LineState {
+    Answer targets;
+    Answer names;
+    std::vector<ActiveTarget> targetList;
+    std::vector<InstanceName> nameList;
+    /* Once both answers are in: the servers it lists, or why none. */
+    bool joined = false;
+    std::vector<FoundServer> servers;
+    std::string reason;
+    /* Exporters left out for plain http with credentials. */
+    std::vector<std::string> plainHttp;
+};
+
+/* Joins a line's two answers into the servers it lists, with the credentials each may
+   have; on the network thread, so that the window's thread never sees a fleet's bulk. */
+void Join(LineState& l, const ConnectionEntry& from, std::size_t index) {
+    DiscoveryOutcome outcome;
+    const bool fallback = DiscoveryFallsBack(l.targets.status);
+    if (!l.targets.failure.empty())
+        outcome.reason = "the targets request: " + l.targets.failure;
+    else if (!l.names.failure.empty())
+        outcome.reason = "the node_uname_info query: " + l.names.failure;
+    else if (!fallback && l.targets.status != 200)
+        outcome.reason = "the targets request answered HTTP " + std::to_string(l.targets.status);
+    else if (l.names.status != 200)
+        outcome.reason = "the node_uname_info query answered HTTP " + std::to_string(l.names.status);
+    else if (!l.names.verdict.ok)
+        outcome.reason = "the node_uname_info query: " + l.names.verdict.error;
+    else if (!fallback && !l.targets.verdict.ok)
+        outcome.reason = "the targets request: " + l.targets.verdict.error;
+    else
+        outcome.servers = fallback ? FallbackServers(l.nameList, !from.exporterCaFile.empty())
+                                   : JoinDiscovery(l.targetList, l.nameList);
+    l.targetList = {};
+    l.nameList = {};
+    l.joined = true;
+    if (outcome.reason.empty() && outcome.servers.empty())
+        outcome.reason = "no target of the job \"" + from.discoverJob +
+                         "\" is up with a node_uname_info name";
+    if (!CredentialsMayGo(from, outcome.servers)) {
+        outcome.servers.clear();
+        outcome.reason = "exporter-user= needs exporter-ca= unless every exporter listed "
+                         "is on a loopback address; left out";
+    }
+    l.reason = std::move(outcome.reason);
+    for (DiscoveredServer& server : outcome.servers) {
+        const bool https = server.scrapeUrl.starts_with("https://");
+        const std::string hostPort = HostAndPort(server.scrapeUrl);
+        const bool loopback = IsLoopbackHost(hostPort.substr(0, hostPort.rfind(':')));
+        // Prometheus may hand out plain http to other hosts: the password stays home.
+        if (!from.exporterUser.empty() && !https && !loopback) {
+            l.plainHttp.push_back(std::move(server.scrapeUrl));
+            continue;
+        }
+        ConnectionEntry entry{server.scrapeUrl, from.exporterUser, from.exporterPassword,
+                              https ? from.exporterCaFile : std::string(), loopback};
+        l.servers.push_back(
+            {std::move(entry), std::move(server.name), std::move(server.instance), index});
+    }
+}
+
 } // namespace
 
 struct FleetDiscovery::State {
@@ -47,17 +109,14 @@ struct FleetDiscovery::State {
     /* All API replies of the scan share one limit: two requests a line, both answered with a
        flood, hold no more than one could; the second waits for the first to be read. */
     ReplyMemory memory{MaxApiReplyBytes, 0, 0};
-    struct Line {
-        Answer targets;
-        Answer names;
-        std::vector<ActiveTarget> targetList;
-        std::vector<InstanceName> nameList;
-    };
-    std::vector<Line> lines; // guarded by mutex
+    std::vector<ConnectionEntry> from; // the discovery lines; never changed
+    std::vector<LineState> lines;           // guarded by mutex
 };
+
 
 FleetDiscovery::FleetDiscovery(std::vector<ConnectionEntry> lines, const ExporterTiming& timing)
     : m_lines(std::move(lines)), m_timing(timing), m_state(std::make_shared<State>()) {
+    m_state->from = m_lines;
     m_state->lines.resize(m_lines.size());
 }
 
@@ -76,7 +135,7 @@ void FleetDiscovery::Ask(CurlLoop& loop) {
             auto read = [state, i, targets, job = line.discoverJob](FinishedTransfer& f) {
                 // Read here, on the network thread; the reply's bytes go with `f`.
                 Answer answer{true, {}, 0, f.status, {}};
-                State::Line scratch;
+                LineState scratch;
                 if (f.result != CURLE_OK) {
                     const std::string limit = std::to_string(MaxApiReplyBytes >> 20) + " MiB";
                     TransferVerdict verdict = JudgeTransfer(f.result, 0, f.error, limit);
@@ -90,12 +149,21 @@ void FleetDiscovery::Ask(CurlLoop& loop) {
                 f.body.Release();
                 {
                     const std::lock_guard lock(state->mutex);
-                    State::Line& line = state->lines[i];
+                    LineState& line = state->lines[i];
                     (targets ? line.targets : line.names) = std::move(answer);
                     if (targets)
                         line.targetList = std::move(scratch.targetList);
                     else
                         line.nameList = std::move(scratch.nameList);
+                    if (!line.targets.done || !line.names.done)
+                        return; // the other answer joins them
+                    // Both are in: the join runs outside the lock, with the line's answers.
+                    scratch = std::move(line);
+                }
+                Join(scratch, state->from[i], i);
+                {
+                    const std::lock_guard lock(state->mutex);
+                    state->lines[i] = std::move(scratch);
                 }
                 state->done.notify_all();
             };
@@ -113,13 +181,13 @@ void FleetDiscovery::Wait(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(m_state->mutex);
     m_state->done.wait_until(lock, deadline, [&] {
         return std::all_of(m_state->lines.begin(), m_state->lines.end(),
-                           [](const State::Line& l) { return l.targets.done && l.names.done; });
+                           [](const LineState& l) { return l.joined; });
     });
 }
 
 std::vector<FoundServer> FleetDiscovery::Merge(const std::vector<std::string>& taken,
                                                std::size_t room, std::ostream& errors) {
-    std::vector<State::Line> lines;
+    std::vector<LineState> lines;
     {
         // Late replies find their line gone: nothing waits beyond the scan.
         const std::lock_guard lock(m_state->mutex);
@@ -131,59 +199,25 @@ std::vector<FoundServer> FleetDiscovery::Merge(const std::vector<std::string>& t
     std::size_t beyond = 0;    // past the most servers discovered in all
     std::size_t plainHttp = 0; // left out for the credentials they would be sent
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const ConnectionEntry& from = m_lines[i];
-        State::Line& l = lines[i];
-        DiscoveryOutcome outcome;
-        const bool fallback = l.targets.done && DiscoveryFallsBack(l.targets.status);
-        if (!l.targets.done || !l.names.done)
-            outcome.reason = "no answer in " + InSeconds(m_timing.scan);
-        else if (!l.targets.failure.empty())
-            outcome.reason = "the targets request: " + l.targets.failure;
-        else if (!l.names.failure.empty())
-            outcome.reason = "the node_uname_info query: " + l.names.failure;
-        else if (!fallback && l.targets.status != 200)
-            outcome.reason = "the targets request answered HTTP " + std::to_string(l.targets.status);
-        else if (l.names.status != 200)
-            outcome.reason = "the node_uname_info query answered HTTP " + std::to_string(l.names.status);
-        else if (!l.names.verdict.ok)
-            outcome.reason = "the node_uname_info query: " + l.names.verdict.error;
-        else if (!fallback && !l.targets.verdict.ok)
-            outcome.reason = "the targets request: " + l.targets.verdict.error;
-        else
-            outcome.servers = fallback ? FallbackServers(l.nameList, !from.exporterCaFile.empty())
-                                       : JoinDiscovery(l.targetList, l.nameList);
-        if (outcome.reason.empty() && outcome.servers.empty())
-            outcome.reason = "no target of the job \"" + from.discoverJob +
-                             "\" is up with a node_uname_info name";
-        if (!CredentialsMayGo(from, outcome.servers)) {
-            outcome.servers.clear();
-            outcome.reason = "exporter-user= needs exporter-ca= unless every exporter listed "
-                             "is on a loopback address; left out";
-        }
-        if (outcome.servers.empty()) {
-            errors << from.url << ": " << outcome.reason << '\n';
+        LineState& l = lines[i];
+        if (!l.joined)
+            l.reason = "no answer in " + InSeconds(m_timing.scan);
+        for (const std::string& url : l.plainHttp)
+            if (++plainHttp <= MaxReportedServers)
+                errors << url << ": exporter-user= is sent only over https://, "
+                       << "or over http:// to a loopback address; left out\n";
+        if (l.servers.empty()) {
+            errors << m_lines[i].url << ": " << l.reason << '\n';
             continue;
         }
-        for (DiscoveredServer& server : outcome.servers) {
-            const bool https = server.scrapeUrl.starts_with("https://");
-            const std::string hostPort = HostAndPort(server.scrapeUrl);
-            const bool loopback = IsLoopbackHost(hostPort.substr(0, hostPort.rfind(':')));
-            // Prometheus may hand out plain http to other hosts: the password stays home.
-            if (!from.exporterUser.empty() && !https && !loopback) {
-                if (++plainHttp <= MaxReportedServers)
-                    errors << server.scrapeUrl << ": exporter-user= is sent only over https://, "
-                           << "or over http:// to a loopback address; left out\n";
-                continue;
-            }
-            if (!seen.insert(server.scrapeUrl).second)
+        for (FoundServer& server : l.servers) {
+            if (!seen.insert(server.entry.url).second)
                 continue; // a line before reached it
             if (found.size() == room) {
                 ++beyond;
                 continue;
             }
-            ConnectionEntry entry{server.scrapeUrl, from.exporterUser, from.exporterPassword,
-                                  https ? from.exporterCaFile : std::string(), loopback};
-            found.push_back({std::move(entry), std::move(server.name), std::move(server.instance), i});
+            found.push_back(std::move(server));
         }
     }
     if (plainHttp > MaxReportedServers)
