@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -18,24 +17,11 @@ namespace {
    should a wake-up ever be lost. */
 constexpr int LongestPollMs = 1000;
 
-/* The loops alive. libcurl's set-up is process-wide, and so is its clean-up at exit: the exit
-   handler, registered after the TLS library's own, runs before it and stops these first. */
-struct LiveLoops {
-    std::mutex mutex;
-    std::vector<CurlLoop*> loops;
-    bool ready = false;
-    bool tried = false;
-};
-
-LiveLoops& Live() {
-    static LiveLoops live;
-    return live;
-}
-
 } // namespace
 
 struct CurlLoop::Transfer {
-    std::uint64_t id = 0;
+    explicit Transfer(std::uint64_t number) : id(number) {}
+    std::uint64_t id;
     ScrapeHandle handle;
     Done done; // before the body: a one-off's callback may own the body's memory
     ReplyMemory::Buffer body;
@@ -50,34 +36,20 @@ struct CurlLoop::Transfer {
     static std::size_t Receive(char* data, std::size_t size, std::size_t count, void* self) {
         Transfer& t = *static_cast<Transfer*>(self);
         const std::size_t length = size * count;
-        switch (t.body.Add({data, length}, t.limit)) {
-        case ReplyMemory::Append::Taken:
+        const ReplyMemory::Append added = t.body.Add({data, length}, t.limit);
+        if (added == ReplyMemory::Append::Taken)
             return length;
-        case ReplyMemory::Append::Pause:
-            t.paused = true;
-            t.returnsAtPause = t.body.Memory()->Returns();
-            return CURL_WRITEFUNC_PAUSE;
-        case ReplyMemory::Append::Full:
+        if (added == ReplyMemory::Append::Full)
             return 0; // libcurl ends it with CURLE_WRITE_ERROR
-        }
-        return 0;
+        t.paused = true;
+        t.returnsAtPause = t.body.Memory()->Returns();
+        return CURL_WRITEFUNC_PAUSE;
     }
 };
 
 CurlLoop::CurlLoop() {
-    LiveLoops& live = Live();
-    {
-        const std::lock_guard lock(live.mutex);
-        if (!live.tried) {
-            live.tried = true;
-            live.ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-            if (live.ready)
-                std::atexit(&CurlLoop::exitHandler);
-        }
-        if (!live.ready)
-            return;
-        live.loops.push_back(this);
-    }
+    if (!enlist())
+        return;
     m_multi = curl_multi_init();
     if (m_multi != nullptr)
         m_thread = std::thread([this] { run(); });
@@ -85,19 +57,7 @@ CurlLoop::CurlLoop() {
 
 CurlLoop::~CurlLoop() {
     shutdown();
-    LiveLoops& live = Live();
-    const std::lock_guard lock(live.mutex);
-    std::erase(live.loops, this);
-}
-
-void CurlLoop::exitHandler() {
-    LiveLoops& live = Live();
-    const std::lock_guard lock(live.mutex);
-    for (CurlLoop* loop : live.loops)
-        loop->shutdown();
-    live.loops.clear();
-    curl_global_cleanup();
-    live.ready = false;
+    delist();
 }
 
 void CurlLoop::shutdown() {
@@ -131,28 +91,23 @@ void CurlLoop::Post(std::function<void()> task) {
 }
 
 void CurlLoop::Get(ScrapeHandle handle, ReplyMemory& memory, std::size_t limit, Done done) {
-    auto shared = std::make_shared<ScrapeHandle>(std::move(handle));
-    Post([this, shared, &memory, limit, done = std::move(done)]() mutable {
+    auto shared = std::make_shared<ScrapeHandle>(std::move(handle)); // a task is copyable
+    Post([this, shared, &memory, limit, done = std::move(done)] {
         const std::uint64_t id = Adopt(std::move(*shared));
         m_transfers[id - 1]->oneOff = true;
-        if (!Start(id, ReplyMemory::Buffer(memory), limit, done)) {
-            Forget(id);
-            FinishedTransfer failed{id, CURLE_FAILED_INIT, 0, "libcurl refused the request", {}};
-            done(failed);
-        }
+        if (Start(id, ReplyMemory::Buffer(memory), limit, done))
+            return;
+        Forget(id);
+        FinishedTransfer failed{id, CURLE_FAILED_INIT, 0, "libcurl refused the request", {}};
+        done(failed);
     });
-}
-
-void CurlLoop::AddTurn(Turn turn) {
-    m_turns.push_back(std::move(turn));
 }
 
 std::uint64_t CurlLoop::Adopt(ScrapeHandle handle) {
     auto free = std::find(m_transfers.begin(), m_transfers.end(), nullptr);
     if (free == m_transfers.end())
         free = m_transfers.insert(free, nullptr);
-    auto t = std::make_unique<Transfer>();
-    t->id = std::uint64_t(free - m_transfers.begin()) + 1;
+    auto t = std::make_unique<Transfer>(std::uint64_t(free - m_transfers.begin()) + 1);
     t->handle = std::move(handle);
     if (CURL* easy = t->handle.easy.get()) {
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::Receive);

@@ -65,7 +65,7 @@ public:
 
     // On the loop's thread only.
     /* Calls `turn` once a turn; it answers when it next wants one at the latest. */
-    void AddTurn(Turn turn);
+    void AddTurn(Turn turn) { m_turns.push_back(std::move(turn)); }
     /* Keeps `handle` as a new transfer, reused by every Start so that its connection lives. */
     std::uint64_t Adopt(ScrapeHandle handle);
     /* Starts transfer `id` with its reply into `body`, cut off past `limit`; false when it
@@ -82,11 +82,15 @@ private:
     void finish(CURL* easy, CURLcode code);
     /* Stops the thread and frees every handle; once. Also the exit handler's work. */
     void shutdown();
+    // CurlGlobal.cpp: libcurl's set-up once, the list of loops alive, and the exit handler.
+    bool enlist();
+    void delist();
     static void exitHandler();
 
     std::mutex m_mutex;
     std::vector<std::function<void()>> m_posted; // guarded by m_mutex
     bool m_stop = false;                         // guarded by m_mutex
+    bool m_registered = false; // among the live loops, which the exit handler stops
     CURLM* m_multi = nullptr;
     std::vector<Turn> m_turns;
     std::vector<std::unique_ptr<Transfer>> m_transfers; // by id - 1; null once forgotten
