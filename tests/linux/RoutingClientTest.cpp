@@ -7,6 +7,7 @@
 #include "ExporterClient.h"
 #include "LocalMachineClient.h"
 #include "RoutingClient.h"
+#include "ScriptedClient.h"
 #include "TestExporters.h"
 
 #include <QTemporaryDir>
@@ -109,6 +110,57 @@ TEST(RoutingClient, TheTableFollowsThisMachine) {
     EXPECT_EQ(client.CloseConn(remote), 0u);
     EXPECT_EQ(client.GetServerInfoRecord(remote, info), RoutingClient::InvalidHandle);
     EXPECT_EQ(client.GetServerInfoRecord(local, info), 0u);
+}
+
+TEST(RoutingClient, JoinsAnyTwoBackendsThroughTheInterface) {
+    for (const bool secondStarts : {true, false}) {
+        SCOPED_TRACE(secondStarts);
+        auto first = std::make_unique<ScriptedClient>();
+        auto second = std::make_unique<ScriptedClient>();
+        // The same inner reference in both: each reaches its own backend.
+        first->connections = {{0x10, "alpha"}, {0x20, "beta"}};
+        first->primary = 0x20;
+        second->connections = {{0x10, "gamma"}};
+        second->SetUtilization(42);
+        if (!secondStarts)
+            second->Fail(ClientOp::ClientInit, 0x8870);
+        ScriptedClient& b = *second;
+        RoutingClient client(std::move(first), std::move(second));
+        ASSERT_EQ(client.ClientInit(nullptr, nullptr), 0u);
+
+        ClientResult end = 0;
+        EXPECT_EQ(Scan(client, end), secondStarts ? (std::vector<ConnRef>{1, 2, 3})
+                                                  : (std::vector<ConnRef>{1, 2}));
+        EXPECT_EQ(end, RoutingClient::NoMoreConnections);
+        ConnRef primary = 0;
+        EXPECT_EQ(client.GetPrimaryConnRef(primary), 0u);
+        EXPECT_EQ(primary, 2u);
+        std::string name;
+        EXPECT_EQ(Name(client, 1, name), 0u);
+        EXPECT_EQ(name, "alpha");
+        if (!secondStarts) {
+            EXPECT_EQ(Name(client, 3, name), RoutingClient::UnknownConnRef);
+            continue;
+        }
+        EXPECT_EQ(Name(client, 3, name), 0u);
+        EXPECT_EQ(name, "gamma");
+
+        ConnectionHandle handle = 0;
+        ASSERT_EQ(client.NWCCOpenConnByRef(3, OpenStateDefault, 0, handle), 0u);
+        EXPECT_EQ(handle, 1u); // the router's own, not the backend's 0x100
+        EXPECT_EQ(b.openHandles, std::set<ConnectionHandle>{ScriptedClient::FirstHandle});
+        ServerInfoRecord info;
+        EXPECT_EQ(client.GetServerInfoRecord(handle, info), 0u);
+        EXPECT_EQ(ReadField32(info, ServerInfoField::Utilization), 42u);
+        b.Fail(ClientOp::NWCCOpenConnByRef, 0x8871, b.CallCount(ClientOp::NWCCOpenConnByRef) + 1);
+        ConnectionHandle refused = 999;
+        EXPECT_EQ(client.NWCCOpenConnByRef(3, OpenStateDefault, 0, refused), 0x8871u);
+        EXPECT_EQ(refused, 999u);
+        EXPECT_EQ(client.CloseConn(handle), 0u);
+        EXPECT_TRUE(b.openHandles.empty());
+        EXPECT_EQ(client.CloseConn(handle), RoutingClient::InvalidHandle);
+        EXPECT_EQ(client.NWCCOpenConnByRef(4, OpenStateDefault, 0, handle), RoutingClient::UnknownConnRef);
+    }
 }
 
 } // namespace
