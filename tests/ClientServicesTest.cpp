@@ -218,7 +218,7 @@ private slots:
         Connections longest;
         QStringList listed;
         for (ConnRef ref = 1; ref <= 1 + 256 + 10000; ++ref) {
-            longest.push_back({ref, "S" + std::to_string(ref)});
+            longest.push_back({ref, QStringLiteral("S%1").arg(ref).toStdString()});
             listed << QStringLiteral("S%1 @%1 (0)").arg(ref);
         }
         QTest::newRow("the remote backend's longest list, whole")

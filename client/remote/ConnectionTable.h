@@ -19,9 +19,10 @@ struct ConnectionEntry {
     std::string password;
     /* Certificate authorities to verify the server against; empty for the system's. */
     std::string caFile;
-    /* The host is this machine without asking a resolver: an address in 127.0.0.0/8, [::1],
-       or the name "localhost" (written in lower case in `url`), which the client must pin to
-       this machine itself. Never through a proxy. */
+    /* The host is this machine without asking a resolver (IsLoopbackHost): an address in
+       127.0.0.0/8, [::1], or the name "localhost" with or without its final dot (written in
+       lower case in `url`), which the client must pin to this machine itself. Never through
+       a proxy. */
     bool loopback = false;
     /* A discovery line's job: `url` is then a Prometheus HTTP API (its path a prefix, no
        "/metrics" added) that lists the job's exporters, and user, password and caFile
@@ -38,8 +39,9 @@ struct ConnectionEntry {
 std::string ConnectionTablePath();
 
 /* Reads the table at `path`. A missing file gives an empty table, silently; an unreadable
-   one (or a folder, or over 1 MiB) is reported once as "path: reason" and gives an empty
-   table; every unusable line is reported to `errors` as "path:line: reason" and skipped,
+   one (or a folder, or over 1 MiB), or one that another user owns or that group or others
+   may write (root may own it, as ssh allows), is reported once as "path: reason" and gives
+   an empty table; every unusable line is reported to `errors` as "path:line: reason" and skipped,
    the first 20 of them one by one and the rest as one count.
    A line is `URL [user=NAME password-file=PATH] [ca=PATH]`, with # comments after a blank,
    and no control characters but tabs:
@@ -54,5 +56,7 @@ std::string ConnectionTablePath();
    - paths are absolute or start with ~/; at most 256 lines are used, of 4096 bytes each.
    A discovery line is `URL discover=JOB [user= password-file= ca=] [exporter-user=
    exporter-password-file= exporter-ca=]`, the exporter-* fields under the same rules, except
-   that whether their credentials may go over plain http is known only per listed exporter. */
+   that where their credentials may go is known only per listed exporter
+   (ExporterCredentialsRefusal); but exporter-user= needs the API itself over https or on
+   loopback, since whoever could rewrite its answer would choose where the password goes. */
 std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::ostream& errors);
