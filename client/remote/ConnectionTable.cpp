@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "ConnectionTable.h"
+#include "FailureHints.h"
 #include "Loopback.h"
 #include "ServerName.h"
 #include "UserFiles.h"
@@ -103,7 +104,8 @@ std::optional<Address> ParseUrl(string_view text, bool exporter, std::string& re
                                                 CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE)
                                  : CURLUE_OUT_OF_MEMORY;
     if (parsed != CURLUE_OK) {
-        reason = std::string("not a usable address: ") + curl_url_strerror(parsed);
+        reason = WithHint(std::string("not a usable address: ") + curl_url_strerror(parsed),
+                          AddressHint(text));
         return std::nullopt;
     }
     Address address;

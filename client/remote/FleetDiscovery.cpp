@@ -5,6 +5,7 @@
 
 #include "CredentialPolicy.h"
 #include "CurlLoop.h"
+#include "FailureHints.h"
 #include "Discovery.h"
 #include "PrometheusReply.h"
 #include "Loopback.h"
@@ -21,6 +22,11 @@ namespace {
 
 /* Servers left out one by one on standard error; past this, only their count. */
 constexpr std::size_t MaxReportedServers = 20;
+
+/* The hint for an API request's status, such as a base URL that ends in /metrics. */
+std::string_view StatusHint(std::string_view base, long status) {
+    return TransferHint({.url = base, .apiRequest = true, .httpStatus = status});
+}
 
 /* One request's answer, as read on the network thread. */
 struct Answer {
@@ -57,9 +63,13 @@ void Join(LineState& l, const ConnectionEntry& from, std::size_t index) {
     else if (!l.names.failure.empty())
         outcome.reason = "the node_uname_info query: " + l.names.failure;
     else if (!fallback && l.targets.status != 200)
-        outcome.reason = "the targets request answered HTTP " + std::to_string(l.targets.status);
+        outcome.reason = WithHint("the targets request answered HTTP " +
+                                      std::to_string(l.targets.status),
+                                  StatusHint(from.url, l.targets.status));
     else if (l.names.status != 200)
-        outcome.reason = "the node_uname_info query answered HTTP " + std::to_string(l.names.status);
+        outcome.reason = WithHint("the node_uname_info query answered HTTP " +
+                                      std::to_string(l.names.status),
+                                  StatusHint(from.url, l.names.status));
     else if (!l.names.verdict.ok)
         outcome.reason = "the node_uname_info query: " + l.names.verdict.error;
     else if (!fallback && !l.targets.verdict.ok)
@@ -127,7 +137,7 @@ void FleetDiscovery::Ask(CurlLoop& loop) {
             std::string why;
             ScrapeHandle handle = MakeScrapeHandle(request, m_timing, why, HandleUse::Api);
             std::shared_ptr<State> state = m_state;
-            auto read = [state, i, targets, job = line.discoverJob](FinishedTransfer& f) {
+            auto read = [state, i, targets, job = line.discoverJob, base = line.url](FinishedTransfer& f) {
                 // Read here, on the network thread; the reply's bytes go with `f`.
                 Answer answer{true, {}, 0, f.status, {}};
                 LineState scratch;
@@ -135,7 +145,10 @@ void FleetDiscovery::Ask(CurlLoop& loop) {
                     const std::string limit = std::to_string(MaxApiReplyBytes >> 20) + " MiB";
                     TransferVerdict verdict = JudgeTransfer(f.result, 0, f.error, limit);
                     answer.code = verdict.code.value_or(RemoteCode::NoAnswer);
-                    answer.failure = std::move(verdict.reason);
+                    answer.failure = WithHint(verdict.reason,
+                                              TransferHint({.url = base, .apiRequest = true,
+                                                            .curlCode = int(f.result),
+                                                            .curlError = f.error}));
                 } else if (targets && f.status == 200) {
                     answer.verdict = ReadActiveTargets(f.body.View(), job, scratch.targetList);
                 } else if (!targets && f.status == 200) {

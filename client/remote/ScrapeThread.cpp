@@ -3,6 +3,8 @@
 
 #include "ScrapeThread.h"
 
+#include "FailureHints.h"
+
 #include "CurlLoop.h"
 #include "ReplyMemory.h"
 #include "ScrapeOptions.h"
@@ -85,6 +87,16 @@ void ScrapeThread::finished(std::size_t i, FinishedTransfer& done) {
         !ReadExporterReply(done.body.View(), server.scratch, record, name, verdict.reason))
         verdict.code = RemoteCode::BadAnswer;
     const bool good = verdict.code == 0;
+    if (!good) {
+        // What a common mistake looks like from here, so that the reason says what to fix.
+        const std::string_view body = done.body.View();
+        verdict.reason = WithHint(verdict.reason,
+                                  TransferHint({.url = server.entry.url,
+                                                .curlCode = int(done.result),
+                                                .curlError = done.error,
+                                                .httpStatus = done.status,
+                                                .bodyStart = body.substr(0, 512)}));
+    }
     const bool current = net.schedule.Ended(i, good, now);
     // Only a watched server keeps a modest buffer: any other gives its memory back now, which
     // is what lets a reply of the scan that paused for the pool go on.
