@@ -55,6 +55,9 @@ public:
     CurlLoop& operator=(const CurlLoop&) = delete;
 
     bool Running() const { return m_thread.joinable(); }
+    /* Stops the thread at once, as the destructor does; nothing runs on it afterwards, so
+       its owner may then take apart what the callbacks reach. From the owner's thread. */
+    void Stop() { shutdown(); }
 
     // From any thread.
     /* Runs `task` on the loop's thread at its next turn; never once the loop has stopped. */
