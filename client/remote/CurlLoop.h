@@ -63,7 +63,8 @@ public:
     /* Runs `task` on the loop's thread at its next turn; never once the loop has stopped. */
     void Post(std::function<void()> task);
     /* A one-off GET with `handle`, its reply into `memory` up to `limit` bytes; `done` runs on
-       the loop's thread when it ends. `memory` must outlive the loop. */
+       the loop's thread when it ends. `memory` must live until then, or until the loop stops:
+       `done` may own it, since the transfer drops its body before its callback. */
     void Get(ScrapeHandle handle, ReplyMemory& memory, std::size_t limit, Done done);
 
     // On the loop's thread only.
