@@ -29,6 +29,9 @@
 namespace {
 
 using Client = LocalMachineClient;
+// The router answers for references and handles that no backend has with codes of its own.
+constexpr ClientResult InvalidHandle = RoutingClient::InvalidHandle;
+constexpr ClientResult UnknownConnRef = RoutingClient::UnknownConnRef;
 
 /* What the client reads at most of one file; a longer file keeps only its whole lines. */
 constexpr std::size_t ReadLimit = 16384;
@@ -205,8 +208,8 @@ void Remove(FuzzedDataProvider& in, Model& m) {
 }
 
 bool IsDeclaredCode(ClientResult r) {
-    return r == 0 || r == Client::NoMoreConnections || r == Client::InvalidHandle ||
-           r == Client::UnknownConnRef || r == Client::UnknownInfoType ||
+    return r == 0 || r == Client::NoMoreConnections || r == InvalidHandle ||
+           r == UnknownConnRef || r == Client::UnknownInfoType ||
            r == Client::TooManyOpen || r == Client::ProcUnreadable;
 }
 
@@ -283,7 +286,7 @@ void CheckedOpen(ClientLibrary& client, FuzzedDataProvider& in, Model& m) {
     ConnectionHandle handle = 0x12345678;
     const ClientResult r = client.NWCCOpenConnByRef(ref, OpenStateDefault, 0, handle);
     CheckOutcome(r,
-                 {{ref != Client::LocalRef, Client::UnknownConnRef}, {full, Client::TooManyOpen}},
+                 {{ref != Client::LocalRef, UnknownConnRef}, {full, Client::TooManyOpen}},
                  m.stat, Client::ProcUnreadable);
     if (r != 0)
         return;
@@ -295,7 +298,7 @@ void CheckedOpen(ClientLibrary& client, FuzzedDataProvider& in, Model& m) {
 void CheckedClose(ClientLibrary& client, FuzzedDataProvider& in, Model& m) {
     const ConnectionHandle handle = PickHandle(in);
     const ClientResult r = client.CloseConn(handle);
-    FUZZ_CHECK(r == (IsOpen(m, handle) ? 0 : Client::InvalidHandle));
+    FUZZ_CHECK(r == (IsOpen(m, handle) ? 0 : InvalidHandle));
     if (r == 0)
         m.open[handle] = false;
 }
@@ -305,7 +308,7 @@ void CheckedServerInfo(ClientLibrary& client, FuzzedDataProvider& in, Model& m) 
     ServerInfoRecord record;
     record.fill(std::byte{0xA5});
     const ClientResult r = client.GetServerInfoRecord(handle, record);
-    CheckOutcome(r, {{!IsOpen(m, handle), Client::InvalidHandle}}, m.stat, Client::ProcUnreadable);
+    CheckOutcome(r, {{!IsOpen(m, handle), InvalidHandle}}, m.stat, Client::ProcUnreadable);
     if (r != 0)
         return;
     const auto percent = std::int32_t(ReadField32(record, ServerInfoField::Utilization));
@@ -323,7 +326,7 @@ void CheckedCacheInfo(ClientLibrary& client, FuzzedDataProvider& in, const Model
     CacheInfoRecord record;
     record.fill(std::byte{0xA5});
     const ClientResult r = client.GetCacheInfoRecord(handle, record);
-    CheckOutcome(r, {{!IsOpen(m, handle), Client::InvalidHandle}}, m.vmstat,
+    CheckOutcome(r, {{!IsOpen(m, handle), InvalidHandle}}, m.vmstat,
                  Client::ProcUnreadable);
     if (r != 0)
         return;
@@ -348,7 +351,7 @@ void CheckedName(ClientLibrary& client, FuzzedDataProvider& in, const Model& m) 
         length > 0 && in.ConsumeIntegralInRange(0, 7) != 0 ? storage.data() : nullptr;
     const ClientResult r = client.GetConnRefInfo(ref, infoType, length, buffer);
     CheckOutcome(r,
-                 {{ref != Client::LocalRef, Client::UnknownConnRef},
+                 {{ref != Client::LocalRef, UnknownConnRef},
                   {infoType != ConnInfoServerName, Client::UnknownInfoType}},
                  m.hostname, Client::ProcUnreadable);
     if (buffer == nullptr)

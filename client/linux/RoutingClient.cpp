@@ -34,7 +34,10 @@ void RoutingClient::number(ClientLibrary& backend) {
         m_refs.push_back({&backend, inner});
 }
 
-const RoutingClient::Route* RoutingClient::ref(ConnRef ref) const {
+const RoutingClient::Route* RoutingClient::ref(ConnRef ref) {
+    // Before the start, the first backend's connections alone, as that backend answers them.
+    if (!m_secondStarted && m_refs.empty())
+        number(*m_first);
     if (ref < 1 || ref > m_refs.size())
         return nullptr;
     return &m_refs[ref - 1];
@@ -45,6 +48,8 @@ ClientResult RoutingClient::GetPrimaryConnRef(ConnRef& ref) {
     const ClientResult result = m_first->GetPrimaryConnRef(inner);
     if (result != 0)
         return result;
+    if (!m_secondStarted && m_refs.empty())
+        number(*m_first);
     const auto found = std::find_if(m_refs.begin(), m_refs.end(), [&](const Route& r) {
         return r.backend == m_first.get() && r.inner == inner;
     });
@@ -54,10 +59,12 @@ ClientResult RoutingClient::GetPrimaryConnRef(ConnRef& ref) {
     return 0;
 }
 
-ClientResult RoutingClient::ScanConnRefs(ScanIterator& iterator, ConnRef& ref) {
+ClientResult RoutingClient::ScanConnRefs(ScanIterator& iterator, ConnRef& connRef) {
+    if (!m_secondStarted && m_refs.empty())
+        number(*m_first);
     if (iterator >= m_refs.size())
         return NoMoreConnections;
-    ref = ++iterator;
+    connRef = ++iterator;
     return 0;
 }
 

@@ -61,7 +61,7 @@ private:
     };
 
     /* The route of a reference, or null. */
-    const Route* ref(ConnRef ref) const;
+    const Route* ref(ConnRef ref);
     /* Numbers the connections of `backend` after those already known. */
     void number(ClientLibrary& backend);
 

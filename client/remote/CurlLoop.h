@@ -55,12 +55,16 @@ public:
     CurlLoop& operator=(const CurlLoop&) = delete;
 
     bool Running() const { return m_thread.joinable(); }
+    /* Stops the thread at once, as the destructor does; nothing runs on it afterwards, so
+       its owner may then take apart what the callbacks reach. From the owner's thread. */
+    void Stop() { shutdown(); }
 
     // From any thread.
     /* Runs `task` on the loop's thread at its next turn; never once the loop has stopped. */
     void Post(std::function<void()> task);
     /* A one-off GET with `handle`, its reply into `memory` up to `limit` bytes; `done` runs on
-       the loop's thread when it ends. `memory` must outlive the loop. */
+       the loop's thread when it ends. `memory` must live until then, or until the loop stops:
+       `done` may own it, since the transfer drops its body before its callback. */
     void Get(ScrapeHandle handle, ReplyMemory& memory, std::size_t limit, Done done);
 
     // On the loop's thread only.

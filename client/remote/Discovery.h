@@ -9,6 +9,7 @@
 
 #include "ClientLibrary.h"
 #include "PrometheusReply.h"
+#include "RemoteResults.h"
 
 #include <optional>
 #include <span>
@@ -23,12 +24,13 @@ struct DiscoveredServer {
     std::string instance;  // the instance label it was found under
 };
 
-/* How a discovery ends, in the remote range and with the same meanings as there. */
+/* How a discovery ends: the remote codes, with the same meanings as there. */
 namespace DiscoveryCode {
-inline constexpr ClientResult NoAnswer = 0x8901;   // no complete reply in time
-inline constexpr ClientResult BadAnswer = 0x8902;  // an HTTP error, or a reply not to be read
-inline constexpr ClientResult Refused = 0x8903;    // 401 or 403
-inline constexpr ClientResult TlsFailure = 0x8904; // no trusted TLS connection
+inline constexpr ClientResult NoAnswer = RemoteCode::NoAnswer;     // no complete reply in time
+inline constexpr ClientResult BadAnswer = RemoteCode::BadAnswer;   // an HTTP error, or a reply
+                                                                   // not to be read
+inline constexpr ClientResult Refused = RemoteCode::Refused;       // 401 or 403
+inline constexpr ClientResult TlsFailure = RemoteCode::TlsFailure; // no trusted TLS connection
 } // namespace DiscoveryCode
 
 /* What the HTTP status of either request means: 0 for 200, Refused for 401 and 403,

@@ -197,7 +197,8 @@ Clock::time_point ScrapeThread::turn(Clock::time_point now) {
 }
 
 ScrapeThread::~ScrapeThread() {
-    m_loop.reset(); // the thread first: its callbacks reach into the rest
+    // The thread first: its callbacks reach into the rest, and into m_loop itself.
+    m_loop->Stop();
 }
 
 void ScrapeThread::wake() {
