@@ -190,9 +190,7 @@ void DiscoveryStartUp(benchmark::State& state) {
         ExporterClient client({line}, ExporterTiming{}, errors);
         const double before = ThreadCpuMs();
         const auto start = std::chrono::steady_clock::now();
-        fprintf(stderr, "DBG start t=%lld\n", (long long)start.time_since_epoch().count() / 1000000);
         client.ScanNames();
-        fprintf(stderr, "DBG end t=%lld\n", (long long)std::chrono::steady_clock::now().time_since_epoch().count() / 1000000);
         window = ThreadCpuMs() - before;
         scan = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         network = NamedThreadCpuMs("ServerStats net");
