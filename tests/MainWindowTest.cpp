@@ -2,16 +2,12 @@
 // SPDX-License-Identifier: MIT
 
 // The main window against a scripted client, without a display: start-up, choosing
-// a server, switching the statistic, ticks, and failures with exactly the boxes they show.
+// a server, switching the statistic, and failures with exactly the boxes they show.
 
 #include "TwoServerWindow.h"
 
 #include <QRadioButton>
 #include <QStyle>
-
-#include <algorithm>
-#include <array>
-#include <span>
 
 namespace {
 
@@ -53,12 +49,6 @@ const QStringList TwoServerStartUp{"ClientInit()",
                                    "GetConnRefInfo(22,7,255)",
                                    "ScanConnRefs(2)",
                                    Open(AlphaRef)};
-
-std::array<std::int32_t, WindowPoints> ToArray(std::span<const std::int32_t> points) {
-    std::array<std::int32_t, WindowPoints> out{};
-    std::copy(points.begin(), points.end(), out.begin());
-    return out;
-}
 
 // are named as their check boxes unless told otherwise (as at design time).
 void CheckCaptions(WindowParts& w, const QString& peaks, const QString& glide,
@@ -259,53 +249,6 @@ private slots:
         const std::size_t mark = rig.client.calls.size();
         rig.Tick();
         QCOMPARE(Log(rig.client, mark), QStringList{request});
-        QCOMPARE(rig.Boxes(), QStringList{});
-    }
-
-    void ticksFollowHistories() {
-        Rig rig;
-        rig.Build();
-        WindowParts& w = rig.w();
-        const std::int32_t values[] = {10, 20, 30, 40, 100, 0, 7};
-        for (std::int32_t v : values) {
-            rig.TickUtilization(v);
-            VERIFY_LINE(w.chart, ChartLine::Series1, rig.s().PeakHistory);
-            VERIFY_LINE(w.chart, ChartLine::Series2, rig.s().GlideHistory);
-        }
-        QCOMPARE(w.chart->Points(ChartLine::Series1)[4], 100);
-        QCOMPARE(w.chart->Points(ChartLine::Series2)[3], 25); // (10 + 20 + 30 + 40) / 4
-
-        // An unchecked line freezes; the other goes on, and unfreezes in full.
-        w.glide->setChecked(false);
-        const std::array<std::int32_t, WindowPoints> frozen =
-            ToArray(w.chart->Points(ChartLine::Series2));
-        rig.TickUtilization(90);
-        QCOMPARE(ToArray(w.chart->Points(ChartLine::Series2)), frozen);
-        QCOMPARE(w.chart->Points(ChartLine::Series1)[7], 90);
-        QCOMPARE(rig.s().GlideHistory[7], (100 + 0 + 7 + 90) / 4);
-        w.glide->setChecked(true);
-        rig.TickUtilization(1);
-        VERIFY_LINE(w.chart, ChartLine::Series2, rig.s().GlideHistory);
-
-        // Fill the window and scroll it once; a reset then shows zeros, and the next
-        // sample appears at the right end.
-        while (rig.s().SampleCount < WindowPoints)
-            rig.TickUtilization(rig.s().SampleCount % 100);
-        rig.TickUtilization(55);
-        QCOMPARE(w.chart->Points(ChartLine::Series1)[180], 55);
-        QCOMPARE(w.chart->Points(ChartLine::Series1)[0],
-                 20); // the first sample, 10, has scrolled out
-        VERIFY_LINE(w.chart, ChartLine::Series1, rig.s().PeakHistory);
-        rig.form->ResetChart(w.statistic);
-        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
-        VERIFY_LINE(w.chart, ChartLine::Series2, History{});
-        QCOMPARE(rig.s().SampleCount, WindowPoints);
-        rig.TickUtilization(77);
-        History expected{};
-        expected[180] = 77;
-        VERIFY_LINE(w.chart, ChartLine::Series1, expected);
-        expected[180] = 77 / 4;
-        VERIFY_LINE(w.chart, ChartLine::Series2, expected);
         QCOMPARE(rig.Boxes(), QStringList{});
     }
 

@@ -1,15 +1,26 @@
 // SPDX-FileCopyrightText: 2026 The Server Stats authors
 // SPDX-License-Identifier: MIT
 
-// The chart within the window: its axes as points come and the zoom stays, what a tick
-// paints, a hidden chart catching up, and the splitter beside the list.
+// The chart within the window: its lines following the histories, its axes as points
+// come and the zoom stays, what a tick paints, a hidden chart catching up, and the
+// splitter beside the list.
 
 #include "TwoServerWindow.h"
 
 #include <QPaintEvent>
 #include <QSplitter>
 
+#include <algorithm>
+#include <array>
+#include <span>
+
 namespace {
+
+std::array<std::int32_t, WindowPoints> ToArray(std::span<const std::int32_t> points) {
+    std::array<std::int32_t, WindowPoints> out{};
+    std::copy(points.begin(), points.end(), out.begin());
+    return out;
+}
 
 void Drag(LiveChart* chart, QPoint from, QPoint to) {
     QTest::mousePress(chart, Qt::LeftButton, {}, from);
@@ -28,6 +39,53 @@ class WindowChartTest : public QObject {
 private slots:
     void initTestCase() { m_dir.emplace(); }
     void cleanupTestCase() { m_dir.reset(); }
+
+    void ticksFollowHistories() {
+        Rig rig;
+        rig.Build();
+        WindowParts& w = rig.w();
+        const std::int32_t values[] = {10, 20, 30, 40, 100, 0, 7};
+        for (std::int32_t v : values) {
+            rig.TickUtilization(v);
+            VERIFY_LINE(w.chart, ChartLine::Series1, rig.s().PeakHistory);
+            VERIFY_LINE(w.chart, ChartLine::Series2, rig.s().GlideHistory);
+        }
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[4], 100);
+        QCOMPARE(w.chart->Points(ChartLine::Series2)[3], 25); // (10 + 20 + 30 + 40) / 4
+
+        // An unchecked line freezes; the other goes on, and unfreezes in full.
+        w.glide->setChecked(false);
+        const std::array<std::int32_t, WindowPoints> frozen =
+            ToArray(w.chart->Points(ChartLine::Series2));
+        rig.TickUtilization(90);
+        QCOMPARE(ToArray(w.chart->Points(ChartLine::Series2)), frozen);
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[7], 90);
+        QCOMPARE(rig.s().GlideHistory[7], (100 + 0 + 7 + 90) / 4);
+        w.glide->setChecked(true);
+        rig.TickUtilization(1);
+        VERIFY_LINE(w.chart, ChartLine::Series2, rig.s().GlideHistory);
+
+        // Fill the window and scroll it once; a reset then shows zeros, and the next
+        // sample appears at the right end.
+        while (rig.s().SampleCount < WindowPoints)
+            rig.TickUtilization(rig.s().SampleCount % 100);
+        rig.TickUtilization(55);
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[180], 55);
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[0],
+                 20); // the first sample, 10, has scrolled out
+        VERIFY_LINE(w.chart, ChartLine::Series1, rig.s().PeakHistory);
+        rig.form->ResetChart(w.statistic);
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
+        VERIFY_LINE(w.chart, ChartLine::Series2, History{});
+        QCOMPARE(rig.s().SampleCount, WindowPoints);
+        rig.TickUtilization(77);
+        History expected{};
+        expected[180] = 77;
+        VERIFY_LINE(w.chart, ChartLine::Series1, expected);
+        expected[180] = 77 / 4;
+        VERIFY_LINE(w.chart, ChartLine::Series2, expected);
+        QCOMPARE(rig.Boxes(), QStringList{});
+    }
 
     // A flat line spans nothing: one label, at its value; points then widen both axes alike.
     void flatThenWideRange() {
