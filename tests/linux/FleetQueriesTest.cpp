@@ -5,6 +5,7 @@
 // durations, and how one refresh's answers become rows.
 
 #include "FleetQueries.h"
+#include "RemoteFleet.h"
 
 #include <gtest/gtest.h>
 
@@ -102,4 +103,99 @@ TEST(FleetQueries, RowsForEveryTargetUpOrDownAndEveryListedServer) {
     ASSERT_EQ(failed.size(), 2u);
     EXPECT_EQ(failed[0].state, "Prometheus no answer in 5 s");
     EXPECT_EQ(problems, std::vector<std::string>{"prom:9090: no answer in 5 s"});
+}
+
+namespace {
+
+/* A transport that keeps every GET until the test answers it. */
+struct HeldGets {
+    std::vector<std::pair<std::string, FleetDone>> held;
+    FleetGet Get() {
+        return [this](const ConnectionEntry& request, FleetDone done) {
+            held.emplace_back(request.url, std::move(done));
+        };
+    }
+    /* Answers every held GET whose URL contains `part` with `body` (or `failure`). */
+    int Answer(std::string_view part, std::string_view body, std::string failure = {}) {
+        int answered = 0;
+        for (auto it = held.begin(); it != held.end();) {
+            if (it->first.find(part) == std::string::npos) {
+                ++it;
+                continue;
+            }
+            FleetDone done = std::move(it->second);
+            it = held.erase(it);
+            done(FleetFetch{failure.empty(), failure, body});
+            ++answered;
+        }
+        return answered;
+    }
+};
+
+const char* const Targets = R"({"status":"success","data":{"activeTargets":[
+    {"labels":{"instance":"a:9100","job":"node"},"health":"up","lastError":"","scrapeInterval":"2s"},
+    {"labels":{"instance":"b:9100","job":"node"},"health":"down","lastError":"connection refused"}]}})";
+const char* const Value = R"({"status":"success","data":{"resultType":"vector","result":[
+    {"metric":{"instance":"a:9100"},"value":[1,"42"]}]}})";
+
+FleetPlan OneLine() {
+    ConnectionEntry api;
+    api.url = "http://127.0.0.1:9090";
+    api.discoverJob = "node";
+    return {{}, {{api, {{"alpha", 2, "a:9100"}}}}};
+}
+
+} // namespace
+
+// Four GETs a refresh, none while hidden, none piled on one unanswered, the next after the
+// targets' scrape interval, and replies that come after a stop are dropped.
+TEST(RemoteFleet, AsksOnlyWhileShownOncePerScrapeInterval) {
+    HeldGets gets;
+    RemoteFleet fleet(OneLine(), gets.Get());
+    const auto t0 = RemoteFleet::Clock::now();
+    fleet.Tick(t0);
+    EXPECT_TRUE(gets.held.empty());
+    fleet.Start();
+    ASSERT_EQ(gets.held.size(), 4u);
+    EXPECT_NE(gets.held[1].first.find("%5B60s%5D"), std::string::npos); // 4 x the default 15 s
+    fleet.Tick(t0 + std::chrono::seconds(30));
+    EXPECT_EQ(gets.held.size(), 4u); // still waiting for the first refresh
+    EXPECT_EQ(gets.Answer("targets", Targets), 1);
+    EXPECT_EQ(gets.Answer("query", Value), 3);
+
+    FleetSnapshot snapshot;
+    ASSERT_TRUE(fleet.Take(snapshot));
+    ASSERT_EQ(snapshot.rows.size(), 2u);
+    EXPECT_EQ(snapshot.rows[0].name, "alpha");
+    EXPECT_EQ(snapshot.rows[0].utilisation, 42.0);
+    EXPECT_TRUE(snapshot.rows[1].state.starts_with("Prometheus reports it down: connection refused"));
+    EXPECT_FALSE(fleet.Take(snapshot));
+
+    const auto later = RemoteFleet::Clock::now();
+    fleet.Tick(later + std::chrono::milliseconds(1900));
+    EXPECT_TRUE(gets.held.empty()) << "before the 2 s interval";
+    fleet.Tick(later + std::chrono::milliseconds(2100));
+    ASSERT_EQ(gets.held.size(), 4u);
+    EXPECT_NE(gets.held[1].first.find("%5B8s%5D"), std::string::npos); // 4 x 2 s
+
+    fleet.Stop();
+    gets.Answer("", "", "no answer in 5 s"); // late: dropped
+    EXPECT_FALSE(fleet.Take(snapshot));
+    fleet.Tick(later + std::chrono::seconds(60));
+    EXPECT_TRUE(gets.held.empty());
+}
+
+// A Prometheus that fails says so in the rows' State and in the summary's problems.
+TEST(RemoteFleet, AFailedRefreshSaysWhy) {
+    HeldGets gets;
+    RemoteFleet fleet(OneLine(), gets.Get());
+    fleet.Start();
+    gets.Answer("targets", "garbage");
+    gets.Answer("query", R"({"status":"error","error":"1:17: parse error"})");
+    FleetSnapshot snapshot;
+    ASSERT_TRUE(fleet.Take(snapshot));
+    ASSERT_EQ(snapshot.rows.size(), 1u);
+    EXPECT_TRUE(snapshot.rows[0].state.starts_with("Prometheus bad answer: not JSON")) << snapshot.rows[0].state;
+    ASSERT_EQ(snapshot.problems.size(), 1u);
+    EXPECT_TRUE(snapshot.problems[0].starts_with("Prometheus at 127.0.0.1:9090: bad answer"));
 }
