@@ -81,6 +81,7 @@ void ClientFleet::Visit(std::size_t index, Clock::time_point now) {
             return;
         }
         w.handle = handle;
+        w.askCache = true;
     }
     ClientResult result = 0;
     if (w.askCache) {

@@ -7,7 +7,8 @@
 // listed connection is opened by reference once, with a handle of its own, and
 // asked for one statistics record every period, the servers spread over the ticks
 // of a period. Utilisation and cache counters take turns, so a server sees one
-// request a period. Every handle is closed when the overview stops.
+// request a period; the counters come first, as a utilisation asked right after
+// the open would span no time at all (the stand-in's does). Every handle is closed when the overview stops.
 
 #include "ClientLibrary.h"
 #include "FleetReadings.h"
@@ -43,6 +44,8 @@ public:
     bool Take(FleetSnapshot& into) override;
     /* One tick at `now`: the next share of the servers is asked. True when a row changed. */
     bool Tick(Clock::time_point now);
+    /* The rows as they are now. */
+    const FleetSnapshot& Current() const { return m_snapshot; }
 
 private:
     struct Watched {

@@ -54,16 +54,15 @@ TEST_F(Fleet, RatesFromTheCountersAndFailuresInTheState) {
     fleet.Start();
     client.SetUtilization(77);
     client.SetCacheCounters(4294967000u, 4294966900u);
-    fleet.Tick(t);             // utilisation
-    fleet.Tick(t += 1s);       // counters: the baseline
-    client.SetUtilization(12);
-    fleet.Tick(t += 1s);       // utilisation
+    fleet.Tick(t);       // opens, and takes the counters as the baseline
+    EXPECT_EQ(fleet.Current().rows[0].utilisation, std::nullopt) << "no reading yet: empty, not 0";
+    fleet.Tick(t += 1s); // utilisation
     client.SetCacheCounters(1000, 800); // wrapped past 2^32: 1,296 requests, 1,196 hits more
     fleet.Tick(t += 2s);
     FleetSnapshot snapshot;
     ASSERT_TRUE(fleet.Take(snapshot));
     const FleetRow& row = snapshot.rows.at(0);
-    EXPECT_EQ(row.utilisation, 12.0);
+    EXPECT_EQ(row.utilisation, 77.0);
     ASSERT_TRUE(row.requests && row.hits);
     EXPECT_NEAR(*row.requests, 1296 / 3.0, 1e-6);
     EXPECT_NEAR(*row.hits, 1196 / 3.0, 1e-6);
