@@ -126,4 +126,18 @@ void DiscoveryParse(benchmark::State& state) {
 }
 BENCHMARK(DiscoveryParse)->Unit(benchmark::kMillisecond);
 
+// A hostile reply ten thousand brackets deep, refused at the sixty-fifth.
+void DiscoveryDeepRefused(benchmark::State& state) {
+    const std::string deep = R"({"status":"success","data":{"activeTargets":)" + std::string(10000, '[') +
+                             std::string(10000, ']') + "}}";
+    std::vector<ActiveTarget> targets;
+    for (auto _ : state) {
+        if (ReadActiveTargets(deep, "node", targets).ok) {
+            state.SkipWithError("the deep reply was read");
+            break;
+        }
+    }
+}
+BENCHMARK(DiscoveryDeepRefused)->Unit(benchmark::kMicrosecond);
+
 } // namespace

@@ -9,9 +9,9 @@
 // The chart's tick also with a long connection list, which must not cost more,
 // and the building of a window that lists that many servers.
 
-#include "ClientLibrary.h"
 #include "ClientServices.h"
 #include "LiveChart.h"
+#include "StubClient.h"
 #include "TMainForm.h"
 
 #include <QApplication>
@@ -35,17 +35,15 @@ namespace {
 // quiet, level at 1 % with a blip to 3 % every 20 s, as an idle one.
 enum class Movement { Jagged, Wandering, Quiet };
 
-// The client lists `servers` connections, references 1 to `servers`, all of them
+// The stub, listing `servers` connections, references 1 to `servers`, all of them
 // answering alike.
-class MovingServer final : public ClientLibrary {
+class MovingServer final : public StubClient {
 public:
     explicit MovingServer(Movement movement = Movement::Jagged, int servers = 1)
         : m_movement(movement), m_servers(std::uint32_t(servers)) {}
-    ClientResult ClientInit(void*, void*) override { return 0; }
-    ClientResult GetPrimaryConnRef(ConnRef& ref) override { return ref = 1, 0; }
     ClientResult ScanConnRefs(ScanIterator& iterator, ConnRef& ref) override {
         if (iterator >= m_servers)
-            return 0x88FF;
+            return NoMoreConnections;
         return ref = ++iterator, 0;
     }
     ClientResult GetConnRefInfo(ConnRef ref, std::uint32_t, std::uint32_t length,
@@ -54,11 +52,6 @@ public:
                                           "bench-server-%u", unsigned(ref));
         return written > 0 && std::uint32_t(written) < length ? 0 : 1;
     }
-    ClientResult NWCCOpenConnByRef(ConnRef, std::uint32_t, std::uint32_t,
-                                   ConnectionHandle& handle) override {
-        return handle = 1, 0;
-    }
-    ClientResult CloseConn(ConnectionHandle) override { return 0; }
     ClientResult GetServerInfoRecord(ConnectionHandle, ServerInfoRecord& record) override {
         m_step = (m_step * 37 + 11) % 101;
         if (m_movement == Movement::Wandering)

@@ -3,14 +3,15 @@
 
 #include "ClientFleet.h"
 
-#include <cstdio>
+#include "ResultWords.h"
 
 namespace {
 
 /* A failed call's code, for a row's State. */
 std::string Failure(const char* what, ClientResult code) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%s failed: error %04X", what, unsigned(code));
+    std::string text(what);
+    text.append(": ");
+    text.append(CodeWithWords(code));
     return text;
 }
 
@@ -76,7 +77,7 @@ void ClientFleet::Visit(std::size_t index, Clock::time_point now) {
         const ClientResult opened =
             m_client.NWCCOpenConnByRef(*row.ref, OpenStateDefault, 0, handle);
         if (opened != 0) {
-            row = FleetRow{row.name, row.ref, {}, {}, {}, Failure("opening", opened)};
+            row = FleetRow{row.name, row.ref, {}, {}, {}, Failure("cannot open", opened)};
             m_changed = m_changed || row.state != before.state;
             return;
         }
@@ -114,7 +115,7 @@ void ClientFleet::Visit(std::size_t index, Clock::time_point now) {
         // The handle may be gone with the server: open afresh next time.
         m_client.CloseConn(*w.handle);
         w = Watched{};
-        row = FleetRow{row.name, row.ref, {}, {}, {}, Failure("statistics request", result)};
+        row = FleetRow{row.name, row.ref, {}, {}, {}, Failure("no reading", result)};
     } else {
         row.state = "ok";
     }

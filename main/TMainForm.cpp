@@ -9,13 +9,14 @@
 #include "OverviewPage.h"
 #include "ReadMeText.h"
 #include "Report.h"
+#include "ResultWords.h"
 #include "ui_MainForm.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
-#include <QTime>
 #include <QWindow>
 
 #include <algorithm>
@@ -41,10 +42,28 @@ ChartLine LineOf(ChartSeries series) {
     return series == ChartSeries::Peaks ? ChartLine::Series1 : ChartLine::Series2;
 }
 
-// What the chart shows while a failed request keeps the sampling suspended.
-QString SuspendedNotice(std::int32_t code) {
-    return QStringLiteral("No data since %1 (%2). Select the server again to resume.")
-        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), ErrorCodeText(std::uint32_t(code)));
+// What the chart shows while a failed request keeps the sampling suspended: since the last
+// reading that came, not since the request that failed.
+QString SuspendedNotice(std::int32_t code,
+                        std::optional<std::chrono::system_clock::time_point> lastReading) {
+    const QString error = QString::fromStdString(CodeWithWords(std::uint32_t(code)));
+    // A click on the selected entry changes nothing, so only another choice resumes.
+    const QString resume = QStringLiteral("Pick another server or statistic to resume.");
+    if (!lastReading)
+        return QStringLiteral("No data (%1). %2").arg(error, resume);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(lastReading->time_since_epoch());
+    return QStringLiteral("No data since %1 (%2). %3")
+        .arg(QDateTime::fromMSecsSinceEpoch(ms.count()).toString(QStringLiteral("HH:mm:ss")), error,
+             resume);
+}
+
+// What the chart of a server whose connection did not open shows: the open's own code, not
+// that of the requests on the handle it did not give.
+QString UnopenedNotice(ClientResult code) {
+    return QStringLiteral("Could not connect (%1). Pick another server, then this one again, "
+                          "to retry.")
+        .arg(QString::fromStdString(CodeWithWords(code)));
 }
 
 // Under Wayland the compositor places windows; a program cannot, and is not to try.
@@ -121,8 +140,15 @@ void TMainForm::ServerListClick(QObject* Sender) {
     ConnectionHandle handle = NoConnection;
     const ClientResult result = m_client.NWCCOpenConnByRef(ref, OpenStateDefault, 0, handle);
     LastResult = std::int32_t(result);
-    if (result == 0)
+    m_openFailure = result;
+    if (result == 0) {
         m_sampling.ConnHandle = handle;
+    } else {
+        // Behind the box the chart is already the new server's, and says why it stays empty;
+        // its ticks ask nothing of a handle that is not open.
+        ResetChart(Sender);
+        m_sampling.Stopped = true;
+    }
     CheckResult(result, QStringLiteral("NWCCOpenConnByRef"));
 
     ResetChart(Sender);
@@ -132,7 +158,7 @@ void TMainForm::Timer1Timer(QObject* Sender) {
     m_sampling.SampleTick(Sender);
     // The zeros a suspended sampling stores would read as an idle server: say why they are there.
     if (m_sampling.Stopped && ui->Chart1->Notice().isEmpty())
-        ui->Chart1->SetNotice(SuspendedNotice(LastResult));
+        ui->Chart1->SetNotice(SuspendedNotice(LastResult, m_sampling.LastReading));
     ui->Chart1->SetNewestIndex(std::min(m_sampling.SampleCount, WindowPoints) - 1);
 }
 
@@ -151,7 +177,7 @@ void TMainForm::ResetChart(QObject* /*Sender*/) {
         return;
 
     m_sampling.ResetSampling();
-    ui->Chart1->SetNotice({});
+    ui->Chart1->SetNotice(m_openFailure != 0 ? UnopenedNotice(m_openFailure) : QString());
     ui->Chart1->FillZeros();
 
     const ModeTexts* texts = nullptr;

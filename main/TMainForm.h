@@ -76,6 +76,8 @@ private:
     SamplingState m_sampling;
     QTimer Timer1;
     OverviewPage* m_overview;
+    /* The code of the selected server's failed open, 0 when it opened. */
+    ClientResult m_openFailure = 0;
     bool m_placed = false;
     // The frame's borders as they were known when the window was centred, until it is
     // first activated.

@@ -6,6 +6,9 @@
 
 #include "ClientLibrary.h"
 #include "DisplayCheck.h"
+#ifndef _WIN32
+#include "ConnectionTable.h"
+#endif
 #include "ReportingApplication.h"
 #include "TMainForm.h"
 
@@ -15,10 +18,32 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
 enum class Answer { Run, Done, Wrong };
+
+// What the program is, where its one input besides the window lies, and where the rest is told.
+QString Description() {
+    QString text = QStringLiteral(
+        "Live statistics monitor for file servers: one window that lists the servers this\n"
+        "workstation is connected to and charts, once a second, the statistics of the one\n"
+        "picked. The window itself takes no options or arguments.\n");
+#ifndef _WIN32
+    const std::string table = ConnectionTablePath();
+    text += QStringLiteral(
+                "\nThe servers are this machine and those of the client's connection table,\n"
+                "read at start-up (one Prometheus node exporter a line, or a Prometheus server\n"
+                "with discover=JOB) from $XDG_CONFIG_HOME/serverstats/connections, else\n"
+                "~/.config/serverstats/connections:\n  %1\n")
+                .arg(table.empty() ? QStringLiteral("(none: no home folder)")
+                                   : QString::fromStdString(table));
+    text += QStringLiteral("\nThe table's lines, the error codes and what they mean: "
+                           "man ServerStats");
+#endif
+    return text;
+}
 
 // --help and --version answered, or a wrong argument refused, before the display is
 // needed: packagers and scripts ask these where there is none.
@@ -26,10 +51,7 @@ Answer AnswerCommandLine(int argc, char** argv) {
     const QCoreApplication core(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(SERVERSTATS_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Live statistics monitor for file servers: one window that lists the servers this\n"
-        "workstation is connected to and charts, once a second, the statistics of the one\n"
-        "picked. The window itself takes no options, arguments or configuration."));
+    parser.setApplicationDescription(Description());
     // "-platform" is one unknown option, not eight.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
@@ -43,7 +65,8 @@ Answer AnswerCommandLine(int argc, char** argv) {
     if (!parser.parse(QCoreApplication::arguments()))
         wrong = parser.errorText();
     else if (!parser.positionalArguments().isEmpty())
-        wrong = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+        wrong =
+            QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
     if (!wrong.isEmpty()) {
         std::fprintf(stderr, "%s: %s Try '%s --help'.\n", qPrintable(program),
                      qPrintable(wrong.section(u'\n', 0, 0)), qPrintable(program));
@@ -75,7 +98,9 @@ int main(int argc, char** argv) {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
     // Without a display Qt would abort with a core dump; a plain mistake deserves a plain line.
     if (const auto reason = NoDisplayReason(DisplayEnvironment::Current())) {
-        std::fprintf(stderr, "%s: no display to show the window on (%s); to run it on a virtual display: xvfb-run -a %s\n",
+        std::fprintf(stderr,
+                     "%s: no display to show the window on (%s); to run it on a virtual display: "
+                     "xvfb-run -a %s\n",
                      argv[0], reason->c_str(), argv[0]);
         return 1;
     }

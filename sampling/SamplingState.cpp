@@ -70,8 +70,10 @@ void SamplingState::sampleUtilization(std::int32_t& first) {
     const ClientResult result = m_client.GetServerInfoRecord(ConnHandle, m_serverRecord);
     LastResult = std::int32_t(result);
     Stopped = result != 0;
-    if (result == 0)
-        first = std::int32_t(ReadField32(m_serverRecord, ServerInfoField::Utilization));
+    if (result != 0)
+        return;
+    LastReading = std::chrono::system_clock::now();
+    first = std::int32_t(ReadField32(m_serverRecord, ServerInfoField::Utilization));
 }
 
 void SamplingState::sampleCaching(std::int32_t& first, std::int32_t& second) {
@@ -80,6 +82,8 @@ void SamplingState::sampleCaching(std::int32_t& first, std::int32_t& second) {
     Stopped = result != 0;
     if (result != 0)
         return;
+    // A reading that the check below drops still shows the server answering.
+    LastReading = std::chrono::system_clock::now();
 
     const std::uint32_t requests = ReadField32(m_cacheRecord, CacheInfoField::CacheRequests);
     const std::uint32_t hits = ReadField32(m_cacheRecord, CacheInfoField::CacheHits);
@@ -104,5 +108,6 @@ void SamplingState::ResetSampling() {
     std::fill_n(GlideHistory.begin(), WindowPoints, 0);
     PrevRequests = 0;
     PrevHits = 0;
+    LastReading.reset();
     Stopped = false;
 }

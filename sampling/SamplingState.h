@@ -9,7 +9,9 @@
 #include "SampleView.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 /* Points per line on the chart (x = 0 to 180). */
 inline constexpr int WindowPoints = 181;
@@ -33,8 +35,8 @@ public:
        a failed request suspends sampling until ResetSampling. */
     void getData(const void* Sender, std::int32_t& first, std::int32_t& second);
 
-    /* Zeroes the shown slots of both histories, drops the cache baselines and
-       resumes sampling. SampleCount is left as it is. */
+    /* Zeroes the shown slots of both histories, drops the cache baselines and the time of the
+       last reading, and resumes sampling. SampleCount is left as it is. */
     void ResetSampling();
 
     /* Raw utilisation in percent, or cache requests per tick. */
@@ -48,6 +50,8 @@ public:
     std::uint32_t PrevHits = 0;
     /* Set by a failed statistics request; no request is made until ResetSampling. */
     bool Stopped = false;
+    /* When a statistics request last succeeded since the last reset; none before the first. */
+    std::optional<std::chrono::system_clock::time_point> LastReading;
     /* The connection that is sampled; written by the connection selection. */
     ConnectionHandle ConnHandle = NoConnection;
 

@@ -72,6 +72,6 @@ TEST_F(Fleet, RatesFromTheCountersAndFailuresInTheState) {
     fleet.Tick(t += 1s);
     ASSERT_TRUE(fleet.Take(snapshot));
     EXPECT_EQ(snapshot.rows[0].utilisation, std::nullopt);
-    EXPECT_EQ(snapshot.rows[0].state, "statistics request failed: error 8901");
+    EXPECT_EQ(snapshot.rows[0].state, "no reading: Error 8901: no answer");
     EXPECT_TRUE(client.openHandles.empty()) << "the failed handle is closed, to be opened afresh";
 }

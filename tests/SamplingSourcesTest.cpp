@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <ostream>
@@ -164,8 +165,13 @@ TEST_P(SuspensionTest, FailedRequestStopsAllRequestsUntilReset) {
                 true);
     client.SetUtilization(42);
     client.SetCacheCounters(100, 50);
+    EXPECT_FALSE(state.LastReading);
     Sample();
     ASSERT_EQ(LastResult, 0);
+    ASSERT_TRUE(state.LastReading);
+    // A time of its own, so that only a good reading can have written it.
+    const auto good = std::chrono::system_clock::time_point{std::chrono::hours{1}};
+    state.LastReading = good;
 
     // The record of the failed call still holds the last good reply: it must not be read.
     client.SetCacheCounters(150, 70);
@@ -188,8 +194,10 @@ TEST_P(SuspensionTest, FailedRequestStopsAllRequestsUntilReset) {
     EXPECT_EQ(Sample(), std::pair(0, 0));
     EXPECT_EQ(client.calls.size(), callsAtFailure);
     EXPECT_EQ(LastResult, std::int32_t(code));
+    EXPECT_EQ(state.LastReading, good); // the notice says since when
 
     state.ResetSampling();
+    EXPECT_FALSE(state.LastReading);
     EXPECT_EQ(Sample(), std::pair(mode == 0 ? 42 : 0, 0));
     EXPECT_EQ(client.calls.size(), callsAtFailure + 1);
     EXPECT_EQ(LastResult, 0);

@@ -7,8 +7,10 @@
 // that follow them. Nothing may be allocated and resident memory must stay put.
 
 #include "CountingAllocator.h"
+#include "FixedView.h"
 #include "LastResult.h"
 #include "SamplingState.h"
+#include "StubClient.h"
 
 #include <gtest/gtest.h>
 
@@ -43,25 +45,9 @@ long ResidentKiB() {
     return kib;
 }
 
-/* Keeps the points in a fixed array, as the chart's point buffer does. */
-class FixedView : public SampleView {
-public:
-    int mode = 0;
-    bool peaks = true;
-    bool glide = true;
-    std::array<std::array<std::int32_t, WindowPoints>, 2> shown{};
-
-    int StatisticsMode() const override { return mode; }
-    bool PeaksChecked() const override { return peaks; }
-    bool GlideChecked() const override { return glide; }
-    void SetPoint(ChartSeries series, int index, std::int32_t value) override {
-        shown[series == ChartSeries::Peaks ? 0 : 1][std::size_t(index) % WindowPoints] = value;
-    }
-};
-
 /* Serves pseudo-random utilisation and steadily rising cache counters that start
    just below the 32-bit wrap; every `FailEvery`-th statistics request fails. */
-class SoakClient : public ClientLibrary {
+class SoakClient : public StubClient {
 public:
     static constexpr long FailEvery = 10000;
     static constexpr ClientResult Failure = 0x8801;
@@ -71,25 +57,6 @@ public:
     std::int32_t utilization = 0;
     std::uint32_t cacheRequests = 0xFFF00000;
     std::uint32_t cacheHits = 0xFFE00000;
-
-    ClientResult ClientInit(void*, void*) override { return 0; }
-    ClientResult GetPrimaryConnRef(ConnRef& ref) override {
-        ref = 1;
-        return 0;
-    }
-    ClientResult ScanConnRefs(ScanIterator&, ConnRef&) override { return 1; }
-    ClientResult GetConnRefInfo(ConnRef, std::uint32_t, std::uint32_t length,
-                                unsigned char* buffer) override {
-        if (length > 0)
-            buffer[0] = 0;
-        return 0;
-    }
-    ClientResult NWCCOpenConnByRef(ConnRef, std::uint32_t, std::uint32_t,
-                                   ConnectionHandle& handle) override {
-        handle = 1;
-        return 0;
-    }
-    ClientResult CloseConn(ConnectionHandle) override { return 0; }
 
     ClientResult GetServerInfoRecord(ConnectionHandle, ServerInfoRecord& record) override {
         if (fail())

@@ -15,9 +15,9 @@
 set -euo pipefail
 
 source=$(cd "$(dirname "$0")/.." && pwd)
+source "$source/scripts/lib/display.sh"
 work=$(mktemp -d)
-xvfb=""
-trap '[ -z "$xvfb" ] || kill "$xvfb"; rm -rf "$work"' EXIT
+on_exit "rm -rf '$work'"
 root=$work/root
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -87,6 +87,9 @@ help=$("${nodisplay[@]}" --help 2>"$work/err") || fail "--help ended with status
 [[ "$help" == "Usage: "*"--version"*"takes no options"* ]] || [[ "$help" == "Usage: "*"takes no options"*"--version"* ]] ||
     fail "--help said: $help"
 [ ! -s "$work/err" ] || fail "--help wrote to standard error: $(cat "$work/err")"
+help=$(env XDG_CONFIG_HOME=/srv/conf "${nodisplay[@]}" --help)
+[[ "$help" == *" /srv/conf/serverstats/connections"*"man ServerStats"* ]] ||
+    fail "--help names not the connection table's place and the manual page: $help"
 for wrong in --bogus -platform extra; do
     status=0
     said=$("${nodisplay[@]}" "$wrong" 2>&1 >/dev/null) || status=$?
@@ -117,10 +120,7 @@ if [ -n "$missing" ]; then
     echo "missing for a virtual display:$missing (Debian: xvfb xdotool x11-utils x11-apps imagemagick): window not checked"
     exit 77
 fi
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$work/display")
+start_display
 # Starts the installed program in folder $1 and prints the share of dark pixels in its
 # window, once two looks agree (a busy machine paints late); with $2, also the window's
 # icon property into that file.

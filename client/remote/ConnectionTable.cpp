@@ -2,10 +2,11 @@
 // SPDX-License-Identifier: MIT
 
 #include "ConnectionTable.h"
+#include "Loopback.h"
+#include "ServerName.h"
 #include "UserFiles.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <curl/curl.h>
@@ -69,31 +70,6 @@ std::optional<std::string> UrlPart(CURLU* url, CURLUPart part) {
     return value;
 }
 
-bool EqualsNoCase(string_view text, string_view lower) {
-    return text.size() == lower.size() &&
-           std::equal(text.begin(), text.end(), lower.begin(), [](char a, char b) {
-               return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
-           });
-}
-
-/* A literal IPv4 address in 127.0.0.0/8, as libcurl writes every IPv4 form: dotted decimal. */
-bool IsLoopbackIpv4(string_view host) {
-    const char* at = host.data();
-    const char* const end = host.data() + host.size();
-    for (int part = 0; part < 4; ++part) {
-        unsigned value = 0;
-        const auto [next, error] = std::from_chars(at, end, value);
-        if (error != std::errc() || next == at || value > 255 || (part == 0 && value != 127))
-            return false;
-        if (part == 3)
-            return next == end;
-        if (next == end || *next != '.')
-            return false;
-        at = next + 1;
-    }
-    return false;
-}
-
 /* A byte that no line of the table may hold: every control character but the tab. */
 bool IsControl(char c) {
     return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
@@ -104,7 +80,6 @@ struct Address {
     std::string url; // as libcurl writes it, with "/metrics" where the line gave no path
     bool https = false;
     bool loopback = false;
-    bool dottedLocalhost = false; // "localhost." in any case: a name for the resolver
 };
 
 /* Whether the URL names a path. libcurl reads "http://host" and "http://host/" alike, so this
@@ -152,14 +127,15 @@ std::optional<Address> ParseUrl(string_view text, bool exporter, std::string& re
         return std::nullopt;
     }
     const std::string host = UrlPart(url.get(), CURLUPART_HOST).value_or("");
-    // libcurl writes IPv4 and IPv6 addresses in one form each, which these compare with.
-    // "localhost" the client pins to this machine; any other name, "localhost." among them,
-    // goes to a resolver that may answer anything.
-    address.loopback = EqualsNoCase(host, "localhost") || host == "[::1]" || IsLoopbackIpv4(host);
-    address.dottedLocalhost = EqualsNoCase(host, "localhost.");
+    // libcurl writes IPv4 and IPv6 addresses in one form each, which the rule compares with.
+    address.loopback = IsLoopbackHost(host);
     CURLUcode written = CURLUE_OK;
-    if (EqualsNoCase(host, "localhost")) // one spelling, for the client's pin to match
-        written = curl_url_set(url.get(), CURLUPART_HOST, "localhost", 0);
+    if (IsLocalhostName(host)) { // one spelling, for the client's pin to match
+        std::string lower = host;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+        written = curl_url_set(url.get(), CURLUPART_HOST, lower.c_str(), 0);
+    }
     if (written == CURLUE_OK && exporter && !GivesPath(text))
         written = curl_url_set(url.get(), CURLUPART_PATH, "/metrics", 0);
     std::optional<std::string> whole = UrlPart(url.get(), CURLUPART_URL);
@@ -290,8 +266,6 @@ bool ReadCredentials(std::optional<string_view> user, std::optional<string_view>
     if (knownAddress && user && !address.https && !address.loopback) {
         reason = "credentials are sent only over https://, or over http:// to 127.0.0.0/8, "
                  "[::1] or localhost";
-        if (address.dottedLocalhost)
-            reason += " (\"localhost.\" is asked of a resolver, which may answer anything)";
         return false;
     }
     if (knownAddress && ca && !address.https) {
@@ -348,6 +322,14 @@ std::optional<ConnectionEntry> ParseLine(string_view line, std::string& reason) 
                          *address, false, "exporter-", entry.exporterUser,
                          entry.exporterPassword, entry.exporterCaFile, reason))
         return std::nullopt;
+    // Whoever is on the way to a plain-http API could rewrite its list, and so choose
+    // where the exporters' password goes.
+    if (!entry.discoverJob.empty() && !entry.exporterUser.empty() && !address->https &&
+        !address->loopback) {
+        reason = "exporter-user= needs the API over https:// or on loopback: over plain http, "
+                 "anyone on the way could choose where the password goes";
+        return std::nullopt;
+    }
     return entry;
 }
 
@@ -363,22 +345,29 @@ std::string ConnectionTablePath() {
 
 std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::ostream& errors) {
     std::vector<ConnectionEntry> table;
-    const FileText file = ReadUserFile(path, MaxTableBytes, FileAccess::Anyone);
+    const std::string shown = PrintableText(path); // the environment chose it
+    // Whoever may write the table decides where the passwords go, and which of the user's
+    // files are read as one.
+    const FileText file = ReadUserFile(path, MaxTableBytes, FileAccess::OwnerWrites);
     switch (file.problem) {
     case FileProblem::None:
-    case FileProblem::NotYours: // asked only of private files
-    case FileProblem::OpenToOthers:
         break;
+    case FileProblem::NotYours:
+        errors << shown << ": the connection table belongs to another user; not read\n";
+        return table;
+    case FileProblem::OpenToOthers:
+        errors << shown << ": others may write the connection table: chmod go-w it; not read\n";
+        return table;
     case FileProblem::Missing:
         return table;
     case FileProblem::CannotOpen:
-        errors << path << ": cannot read the connection table: " << file.error << '\n';
+        errors << shown << ": cannot read the connection table: " << file.error << '\n';
         return table;
     case FileProblem::NotPlain:
-        errors << path << ": the connection table is not a plain file\n";
+        errors << shown << ": the connection table is not a plain file\n";
         return table;
     case FileProblem::TooLarge:
-        errors << path << ": cannot read the connection table, or it is over "
+        errors << shown << ": cannot read the connection table, or it is over "
                << MaxTableBytes / 1024 << " KiB\n";
         return table;
     }
@@ -412,9 +401,10 @@ std::vector<ConnectionEntry> ReadConnectionTable(const std::string& path, std::o
             }
         }
         if (++unusable <= MaxReportedLines)
-            errors << path << ':' << number << ": " << reason << "; line skipped\n";
+            errors << shown << ':' << number << ": " << PrintableText(reason)
+                   << "; line skipped\n";
     }
     if (unusable > MaxReportedLines)
-        errors << path << ": " << unusable - MaxReportedLines << " more unusable lines skipped\n";
+        errors << shown << ": " << unusable - MaxReportedLines << " more unusable lines skipped\n";
     return table;
 }

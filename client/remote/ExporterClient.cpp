@@ -4,9 +4,11 @@
 #include "ExporterClient.h"
 
 #include "BusyShare.h"
+#include "CredentialPolicy.h"
 #include "Discovery.h"
 #include "ScrapeOptions.h"
 #include "ScrapeThread.h"
+#include "ServerName.h"
 
 #include <algorithm>
 #include <cstring>
@@ -97,7 +99,7 @@ void ExporterClient::ScanNames(std::string_view ownName) {
         if (answer.answered && answer.result == 0)
             name = answer.name.substr(0, MaxNameBytes);
         if (name.empty())
-            m_errors << m_servers[server].url << ": " << reason << '\n';
+            m_errors << PrintableText(m_servers[server].url) << ": " << PrintableText(reason) << '\n';
     }
     if (!m_discoveryDone) {
         m_discoveryDone = true;
@@ -127,18 +129,17 @@ void ExporterClient::addDiscovered(std::span<const std::pair<std::size_t, std::s
                                     names.body.View(), from.discoverJob,
                                     !from.exporterCaFile.empty());
         if (outcome.servers.empty()) {
-            m_errors << from.url << ": " << outcome.reason << '\n';
+            m_errors << PrintableText(from.url) << ": " << PrintableText(outcome.reason) << '\n';
             continue;
         }
         for (DiscoveredServer& server : outcome.servers) {
             const bool https = server.scrapeUrl.starts_with("https://");
-            const std::string hostPort = HostAndPort(server.scrapeUrl);
-            const bool loopback = IsLoopbackHost(hostPort.substr(0, hostPort.rfind(':')));
-            // Prometheus may hand out plain http to other hosts: the password stays home.
-            if (!from.exporterUser.empty() && !https && !loopback) {
+            const bool loopback = IsLoopbackUrl(server.scrapeUrl);
+            // Prometheus names the exporters: the password goes only where the site's trust does.
+            if (const std::string_view refused = ExporterCredentialsRefusal(from, server.scrapeUrl);
+                !refused.empty()) {
                 if (++plainHttp <= MaxReportedServers)
-                    m_errors << server.scrapeUrl << ": exporter-user= is sent only over https://, "
-                             << "or over http:// to a loopback address; left out\n";
+                    m_errors << PrintableText(server.scrapeUrl) << ": " << refused << "; left out\n";
                 continue;
             }
             if (m_servers.size() - m_exporterLines + found.size() == MaxDiscoveredServers) {
@@ -154,7 +155,7 @@ void ExporterClient::addDiscovered(std::span<const std::pair<std::size_t, std::s
     }
     if (plainHttp > MaxReportedServers)
         m_errors << plainHttp - MaxReportedServers
-                 << " more servers left out for exporter-user= over plain http\n";
+                 << " more servers left out for where exporter-user= may go\n";
     if (beyond > 0)
         m_errors << beyond << " discovered servers beyond " << MaxDiscoveredServers
                  << " left out\n";
@@ -274,11 +275,11 @@ ClientResult ExporterClient::failed(HandleSlot& slot, ClientResult result) {
         // Once a handle, when it first fails: the window suspends its sampling then.
         slot.reported = true;
         const ServerAnswer answer = m_thread->Answer(slot.server);
-        m_errors << m_servers[slot.server].url << ": ";
+        m_errors << PrintableText(m_servers[slot.server].url) << ": ";
         if (result == NoAnswer)
             m_errors << "no good answer in " << Seconds(m_timing.stale)
                      << (answer.reason.empty() ? "" : "; last: ");
-        m_errors << answer.reason << std::endl;
+        m_errors << PrintableText(answer.reason) << std::endl;
     }
     return result;
 }

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 
 namespace {
 
@@ -29,38 +28,7 @@ Text Part(CURLU* url, CURLUPart part, unsigned flags = 0) {
     return Text(text);
 }
 
-bool IsLocalhostName(std::string_view host) {
-    if (host.ends_with('.'))
-        host.remove_suffix(1);
-    return std::equal(host.begin(), host.end(), std::string_view("localhost").begin(),
-                      std::string_view("localhost").end(), [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) == b;
-                      });
-}
-
 } // namespace
-
-bool IsLoopbackHost(std::string_view host) {
-    if (host == "[::1]" || IsLocalhostName(host))
-        return true;
-    // Four decimal numbers up to 255, the first 127: nothing a resolver could reinterpret.
-    int parts = 0;
-    int first = -1;
-    while (!host.empty() && parts < 4) {
-        unsigned value = 256;
-        const auto [end, error] = std::from_chars(host.data(), host.data() + host.size(), value);
-        if (error != std::errc{} || value > 255 || end == host.data() || end - host.data() > 3)
-            return false;
-        if (parts++ == 0)
-            first = int(value);
-        host.remove_prefix(std::size_t(end - host.data()));
-        if (!host.empty() && (parts == 4 || host.front() != '.' || host.size() == 1))
-            return false;
-        if (!host.empty())
-            host.remove_prefix(1);
-    }
-    return parts == 4 && host.empty() && first == 127;
-}
 
 ScrapeHandle MakeScrapeHandle(const ConnectionEntry& entry, const ExporterTiming& timing,
                               std::string& why, HandleUse use) {

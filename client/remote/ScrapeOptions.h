@@ -7,6 +7,7 @@
 
 #include "ConnectionTable.h"
 #include "ExporterClient.h"
+#include "Loopback.h"
 
 #include <curl/curl.h>
 
@@ -29,11 +30,6 @@ struct ScrapeHandle {
     std::unique_ptr<curl_slist, SlistCleanup> pinned;
     std::unique_ptr<CURL, EasyCleanup> easy;
 };
-
-/* True for a host that is this machine without asking a resolver: a literal address in
-   127.0.0.0/8, [::1], or the name localhost (with or without its final dot), which
-   MakeScrapeHandle pins to 127.0.0.1 and ::1. */
-bool IsLoopbackHost(std::string_view host);
 
 /* What a handle is for: an exporter's scrapes, or one request of a Prometheus API (no
    collect[] filter, a reply up to MaxApiReplyBytes, all within the timing's scan). */

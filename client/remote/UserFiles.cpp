@@ -70,9 +70,12 @@ FileText ReadUserFile(const std::string& path, std::size_t limit, FileAccess acc
         result.error = std::strerror(file.error());
     } else if (!st) {
         result.problem = FileProblem::NotPlain;
-    } else if (access == FileAccess::OwnerOnly && st->st_uid != ::geteuid()) {
+    } else if (access != FileAccess::Anyone && st->st_uid != ::geteuid() &&
+               (access == FileAccess::OwnerOnly || st->st_uid != 0)) {
         result.problem = FileProblem::NotYours;
-    } else if (access == FileAccess::OwnerOnly && (st->st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    } else if (access != FileAccess::Anyone &&
+               (st->st_mode & (access == FileAccess::OwnerOnly ? S_IRWXG | S_IRWXO
+                                                               : S_IWGRP | S_IWOTH)) != 0) {
         result.problem = FileProblem::OpenToOthers;
     } else if (std::optional<std::string> text = file.readAll(limit)) {
         result.text = std::move(*text);

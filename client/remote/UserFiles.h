@@ -17,7 +17,7 @@ enum class FileProblem {
     NotPlain,     // a folder, a FIFO, a device
     TooLarge,     // over the limit, or a read that failed part-way
     NotYours,     // it belongs to another user
-    OpenToOthers, // its group or others may read or write it
+    OpenToOthers, // its group or others may read or write it (OwnerWrites: write it)
 };
 
 struct FileText {
@@ -27,11 +27,12 @@ struct FileText {
 };
 
 /* Who else may have access to a file that is read. */
-enum class FileAccess { Anyone, OwnerOnly };
+enum class FileAccess { Anyone, OwnerWrites, OwnerOnly };
 
 /* Reads the plain file at `path` whole, at most `limit` bytes, without ever waiting on a
    FIFO or a device in its place. With OwnerOnly the file must be this user's own and
-   closed to group and others, as ssh demands of a private key. */
+   closed to group and others, as ssh demands of a private key; with OwnerWrites it must
+   be this user's or root's and written by nobody else, as ssh demands of its configuration. */
 FileText ReadUserFile(const std::string& path, std::size_t limit, FileAccess access);
 
 /* Whether `path` is a plain file that this user can open. */

@@ -110,7 +110,12 @@ def main(program):
             first = chart.description
             print(f"chart description: {first!r}")
             time.sleep(2.5)  # two ticks later the newest values have moved on
+            # A busy machine may be slower to take them: asked again for a while.
+            deadline = time.time() + 15
             later = chart.description
+            while "no samples yet" in later and time.time() < deadline:
+                time.sleep(0.5)
+                later = chart.description
             print(f"chart description later: {later!r}")
             action = chart.queryAction()
             actions = [action.getName(i) for i in range(action.nActions)]

@@ -5,6 +5,7 @@
 // which lines are usable, and how the others are reported.
 
 #include "ConnectionTable.h"
+#include "CredentialPolicy.h"
 
 #include <gtest/gtest.h>
 
@@ -107,6 +108,34 @@ TEST_F(ConnectionTableTest, AnUnreadableTableIsReportedOnce) {
     }
 }
 
+TEST_F(ConnectionTableTest, ATableOthersMayWriteIsRefusedInOneLine) {
+    struct Row {
+        mode_t mode;
+        const char* message; // empty for a table that is read
+    };
+    for (const Row row : {Row{0644, ""}, Row{0600, ""}, Row{0444, ""},
+                          Row{0664, "others may write the connection table: chmod go-w it"},
+                          Row{0646, "others may write the connection table: chmod go-w it"}}) {
+        write("connections", "http://fs1.example.org\n", row.mode);
+        m_errors.str("");
+        const std::size_t read = ReadConnectionTable(m_table, m_errors).size();
+        if (*row.message == '\0') {
+            EXPECT_EQ(read, 1U) << std::oct << row.mode;
+            EXPECT_EQ(m_errors.str(), "");
+        } else {
+            EXPECT_EQ(read, 0U) << std::oct << row.mode;
+            EXPECT_EQ(m_errors.str(), m_table + ": " + row.message + "; not read\n");
+        }
+    }
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file away needs root";
+    write("connections", "http://fs1.example.org\n");
+    ASSERT_EQ(::chown(m_table.c_str(), 65534, 65534), 0);
+    m_errors.str("");
+    EXPECT_TRUE(ReadConnectionTable(m_table, m_errors).empty());
+    EXPECT_EQ(m_errors.str(), m_table + ": the connection table belongs to another user; not read\n");
+}
+
 TEST_F(ConnectionTableTest, BadLinesAreReportedWithTheirNumberAndSkipped) {
     const std::vector<ConnectionEntry> table =
         read("# servers\r\n"
@@ -151,15 +180,16 @@ TEST_F(ConnectionTableTest, LoopbackIsDecidedWithoutAResolver) {
         read("http://127.0.0.1\nhttp://127.200.1.1:1\n"
              "http://0x7f.1\nhttp://[::1]\n"
              "http://[0:0::1]\nhttp://LOCALHOST\n"
+             "http://localhost.\n"
              // Names and addresses a resolver or a
              // route decides, not this machine:
-             "http://localhost.\nhttp://127.0.0.1.\n"
+             "http://127.0.0.1.\n"
              "http://128.0.0.1\nhttp://[::ffff:127.0.0.1]\n"
              "http://fs1.localhost\nhttps://fs1.example.org\n");
     std::vector<bool> loopback;
     for (const ConnectionEntry& entry : table)
         loopback.push_back(entry.loopback);
-    EXPECT_EQ(loopback, std::vector<bool>({true, true, true, true, true, true, false, false, false,
+    EXPECT_EQ(loopback, std::vector<bool>({true, true, true, true, true, true, true, false, false,
                                            false, false, false}))
         << m_errors.str();
 }
@@ -223,8 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
         Line{"http://127.9.9.9 user=m password-file=DIR/secret", "http://127.9.9.9/metrics", true},
         Line{"http://LocalHost user=m password-file=DIR/secret", "http://localhost/metrics", true},
         Line{"http://2130706433 user=m password-file=DIR/secret", "http://127.0.0.1/metrics", true},
-        Line{"http://localhost. user=m password-file=DIR/secret", "asked of a resolver", false},
-        Line{"http://LOCALHOST. user=m password-file=DIR/secret", "asked of a resolver", false},
+        // Pinned to this machine like its undotted form: no resolver hears of it.
+        Line{"http://LOCALHOST. user=m password-file=DIR/secret", "http://localhost./metrics", true},
         Line{"http://[::1] user=m password-file=DIR/secret", "http://[::1]/metrics", true},
         Line{"http://fs1.example.org user=m password-file=DIR/secret", "only over https://", false},
         Line{"http://128.0.0.1 user=m password-file=DIR/secret", "only over https://", false},
@@ -255,6 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
         Line{"http://:9100", "not a usable address", false},
         Line{"fs1.example.org", "not a usable address", false},
         Line{"http://fs1.example.org 1", "unknown field", false},
+        Line{"http://fs1.example.org \u202Eeulb=ruoloc", "unknown field \"eulb=ruoloc\"", false},
         Line{"http://f$s", "not a usable address: Bad hostname", false},
         Line{"http://fs1.example.org:0", "port", false},
         Line{"http://fs1.example.org:65536", "Port number", false},
@@ -265,9 +296,15 @@ INSTANTIATE_TEST_SUITE_P(
         // may go over plain http is known only for each exporter it lists.
         Line{"https://prom.example.org:9090 discover=node ca=DIR/ca.pem",
              "https://prom.example.org:9090/", true},
+        Line{"https://prom.example.org/prom discover=node exporter-user=m "
+             "exporter-password-file=DIR/secret exporter-ca=DIR/ca.pem",
+             "https://prom.example.org/prom", true},
+        Line{"http://127.0.0.1:9090 discover=node exporter-user=m exporter-password-file=DIR/secret",
+             "http://127.0.0.1:9090/", true},
+        // Whoever is on the way to a plain-http API could list a sink of their own.
         Line{"http://prom.example.org/prom discover=node exporter-user=m "
              "exporter-password-file=DIR/secret exporter-ca=DIR/ca.pem",
-             "http://prom.example.org/prom", true},
+             "exporter-user= needs the API over https://", false},
         Line{"http://prom.example.org discover=node user=m password-file=DIR/secret",
              "only over https://", false},
         Line{"http://fs1.example.org exporter-ca=DIR/ca.pem", "need discover=", false},
@@ -308,6 +345,35 @@ TEST_F(ConnectionTableTest, APasswordFileOfAnotherUserIsRefused) {
     EXPECT_TRUE(
         read("https://fs1.example.org user=m password-file=" + m_dir + "/secret\n").empty());
     EXPECT_NE(m_errors.str().find("does not belong to you"), std::string::npos);
+}
+
+/* Where a discovery line's exporter password may go, exporter by exporter: the Prometheus
+   server names them, so only loopback and the line's own certificate authority vouch. */
+TEST(ExporterCredentials, GoOnlyWhereTheSitesOwnTrustReaches) {
+    ConnectionEntry line;
+    line.discoverJob = "node";
+    EXPECT_EQ(ExporterCredentialsRefusal(line, "http://evil.example.org/"), "") << "none to send";
+    line.exporterUser = "scrape";
+    line.exporterPassword = "pw";
+    struct Row {
+        const char* url;
+        bool withCa;
+        bool allowed;
+    };
+    for (const Row row : {Row{"http://127.0.0.1:9100/anything", false, true},
+                          Row{"https://[::1]:9100/metrics", false, true},
+                          Row{"HTTP://LocalHost.:9100/metrics", false, true},
+                          Row{"https://evil.example.org:9100/x", false, false},
+                          Row{"https://evil.example.org:9100/x", true, true},
+                          Row{"http://fs1.example.org:9100/metrics", true, false},
+                          Row{"http://127.0.0.1.:9100/metrics", true, false},
+                          Row{"http://[::ffff:127.0.0.1]:9100/metrics", true, false},
+                          Row{"ftp://127.0.0.1/", true, false},
+                          Row{"not a url", true, false}}) {
+        line.exporterCaFile = row.withCa ? "/etc/ssl/site-ca.pem" : "";
+        EXPECT_EQ(ExporterCredentialsRefusal(line, row.url).empty(), row.allowed)
+            << row.url << (row.withCa ? " with exporter-ca=" : "");
+    }
 }
 
 } // namespace

@@ -9,11 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -163,7 +166,9 @@ TEST(ApiReplyLimits, TenThousandDeepIsRefusedQuickly) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ReadActiveTargets(deep, "node", targets).error, "nested deeper than 64");
     EXPECT_EQ(ReadInstanceNames(std::string(10000, '['), names).error, "nested deeper than 64");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    // How quickly is bench_discovery's to measure; a busy machine would make a bound here lie.
+    std::printf("refused in %.2f ms\n",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
 }
 
 TEST(ApiReplyLimits, AHundredMegabyteReplyIsRefusedUnread) {
@@ -173,9 +178,12 @@ TEST(ApiReplyLimits, AHundredMegabyteReplyIsRefusedUnread) {
     ASSERT_NE(pages, MAP_FAILED);
     const long before = PeakKib();
     std::vector<ActiveTarget> targets;
-    const auto start = std::chrono::steady_clock::now();
     const ApiVerdict verdict = ReadActiveTargets({static_cast<const char*>(pages), size}, "node", targets);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10));
+    // Reading even one byte would have mapped its page.
+    std::vector<unsigned char> resident(size / std::size_t(sysconf(_SC_PAGESIZE)));
+    ASSERT_EQ(mincore(pages, size, resident.data()), 0);
+    EXPECT_EQ(std::count_if(resident.begin(), resident.end(), [](unsigned char page) { return page & 1; }), 0)
+        << "pages of the reply were read";
     EXPECT_FALSE(verdict.ok);
     EXPECT_EQ(verdict.error, "reply over 64 MiB");
     if (MeasurePeaks) {

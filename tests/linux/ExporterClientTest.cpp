@@ -73,10 +73,13 @@ TEST_F(FakeServer, ScanOpenAndSample) {
     ASSERT_EQ(client.Open(0, handle), 0u);
     EXPECT_GE(handle, 1u);
     EXPECT_LE(handle, ConnectionHandle(ExporterClient::MaxHandles));
-    // The second scrape was started by the open; a tick later both intervals are there.
-    std::this_thread::sleep_for(200ms);
+    // The second scrape was started by the open; once it is in, both intervals are there.
+    // Asked until then: a busy machine may take longer than a tick to scrape.
     std::int32_t percent = -1;
-    ASSERT_EQ(Call(handle, false, &percent), 0u);
+    for (const Clock::time_point until = Clock::now() + 5s; percent != 37 && Clock::now() < until;) {
+        std::this_thread::sleep_for(50ms);
+        ASSERT_EQ(Call(handle, false, &percent), 0u);
+    }
     EXPECT_EQ(percent, 37);
     std::this_thread::sleep_for(200ms);
     CacheInfoRecord record;
@@ -137,8 +140,9 @@ TEST_F(FakeServer, EveryFaultAnswersAtOnceWithItsCode) {
         std::int32_t percent = -1;
         const Clock::time_point start = Clock::now();
         int count = 0;
-        // Two scrapes at most reach the fault; the last good one may still be in flight.
-        while (Clock::now() - start < 2500ms && result == 0 && !(fault.code == 0 && percent == 0)) {
+        // Two scrapes and the trusted second reach the fault, the last good one perhaps still in
+        // flight; a client that trusted a server the default five seconds would not get there.
+        while (Clock::now() - start < 4000ms && result == 0 && !(fault.code == 0 && percent == 0)) {
             std::this_thread::sleep_for(50ms);
             result = Call(handle, fault.code != 0 && count % 2 == 1, &percent);
             ++count;
@@ -158,10 +162,9 @@ TEST_F(FakeServer, EveryFaultAnswersAtOnceWithItsCode) {
         if (fault.code == 0) {
             EXPECT_EQ(percent, 0); // the counters went back: no busy share, no code
         }
-        // A request only copies a record: well under a millisecond of work. On the clock the
-        // scheduler of a busy machine adds its own delays, so only a wait is caught there.
-        EXPECT_LT(longestCpu, 1000.0);
-        EXPECT_LT(calls.back().wallMicros, 20000.0);
+        // A request only copies a record (bench_exporter measures it). A request that waited
+        // for the faulty server would wait its second; a busy machine's scheduler stays under.
+        EXPECT_LT(calls.back().wallMicros, 500000.0);
         client.Close(handle);
 
         fake.SetMode("good");
@@ -181,7 +184,8 @@ TEST(ExporterClient, DeadAndStalledServersCostTheScanItsTimeAtMost) {
                           FastTiming);
     const Clock::time_point start = Clock::now();
     client.ScanNames();
-    EXPECT_LT(Clock::now() - start, 1500ms);
+    // The scan's second, and what a busy machine adds; the default three would cross it.
+    EXPECT_LT(Clock::now() - start, 2000ms);
     std::array<unsigned char, 255> name{};
     EXPECT_EQ(client.ServerName(0, name.size(), name.data()), ExporterClient::NoAnswer);
     EXPECT_EQ(name[0], 0);

@@ -175,7 +175,8 @@ TEST_P(FakePrometheus, EveryRowEndsInTime) {
     const long peakBefore = PeakKib();
     const auto start = std::chrono::steady_clock::now();
     const Outcome out = Discover(base, "node");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
+    // One request's three seconds at most, and what a busy machine adds; a second would cross.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
     if (MeasurePeaks) {
         EXPECT_LT(PeakKib() - peakBefore, 80 * 1024) << "KiB more at the peak";
     }
@@ -248,8 +249,8 @@ TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
     const long peakBefore = PeakKib();
     TableClient client(base + " discover=node\n");
     ASSERT_EQ(client.Init(), 0u);
-    // The deadline itself, and what a busy machine's scheduler adds to it.
-    EXPECT_LE(client.Scan(), 3250ms);
+    // The scan's three seconds, and what a busy machine's scheduler adds to them.
+    EXPECT_LE(client.Scan(), 4500ms);
     if (MeasurePeaks) {
         EXPECT_LT(PeakKib() - peakBefore, 80 * 1024) << "KiB more at the peak";
     }
@@ -267,17 +268,17 @@ TEST_P(FakePrometheus, ThroughTheClientWithinTheScan) {
         ConnectionHandle handle = 0;
         const ClientResult opened =
             client->NWCCOpenConnByRef(ConnRef(names.size()), OpenStateDefault, 0, handle);
-        EXPECT_LE(std::chrono::steady_clock::now() - start, 2250ms);
+        EXPECT_LE(std::chrono::steady_clock::now() - start, 3500ms); // the open's two seconds
         if (opened == 0)
             client->CloseConn(handle); // an exporter of this machine's answers on 127.0.0.2
         else
             EXPECT_EQ(opened, DiscoveryCode::NoAnswer);
     }
     // Nothing is left waiting past the scan: a stalled request ends with the client at once.
-    EXPECT_LT(client.End(), 500ms);
+    EXPECT_LT(client.End(), 1000ms);
 }
 
-TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
+TEST(FakePrometheusCredentials, GoBeyondLoopbackOnlyOverHttpsThatExporterCaVouchesFor) {
     Script fake("fake_prometheus.py", {});
     const std::string base = Serving(fake, "elsewhere");
     ASSERT_FALSE(base.empty());
@@ -285,16 +286,28 @@ TEST(FakePrometheusCredentials, NeverGoOverPlainHttpToAnotherHost) {
     const std::string secret = dir.filePath(QStringLiteral("secret")).toStdString();
     std::ofstream(secret) << "s3cret\n";
     ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    const std::string ca = dir.filePath(QStringLiteral("ca.pem")).toStdString();
+    std::ofstream(ca) << "not read before a scrape\n";
 
+    const std::string plain = "http://fs1.example.org:9100/metrics: exporter-user= is sent only "
+                              "over https://, or over http:// to a loopback address; left out\n";
+    const std::string tls = "https://fs2.example.org:9100/metrics: exporter-user= goes beyond "
+                            "loopback only to exporters that exporter-ca= vouches for; left out\n";
     // Neither server is contacted: the list comes from Prometheus alone.
-    TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
-                       secret + "\n");
-    ASSERT_EQ(client.Init(), 0u);
-    const std::vector<std::string> names = client.List();
-    ASSERT_EQ(names.size(), 2u) << client.Errors();
-    EXPECT_EQ(names[1], "tls");
-    EXPECT_EQ(client.Errors(), "http://fs1.example.org:9100/metrics: exporter-user= is sent only over "
-                               "https://, or over http:// to a loopback address; left out\n");
+    for (const bool withCa : {false, true}) {
+        TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
+                           secret + (withCa ? " exporter-ca=" + ca : std::string()) + "\n");
+        ASSERT_EQ(client.Init(), 0u);
+        const std::vector<std::string> names = client.List();
+        if (withCa) {
+            ASSERT_EQ(names.size(), 2u) << client.Errors();
+            EXPECT_EQ(names[1], "tls");
+            EXPECT_EQ(client.Errors(), plain);
+        } else {
+            EXPECT_EQ(names.size(), 1u) << client.Errors();
+            EXPECT_EQ(client.Errors(), plain + tls);
+        }
+    }
 }
 
 TEST(FakePrometheusLines, MixWithPlainLinesInTableOrderAndListEachServerOnce) {

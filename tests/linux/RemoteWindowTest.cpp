@@ -5,6 +5,7 @@
 // exporter, a closed port and the scripted fake. The timer runs as in the program;
 // a server that stalls suspends sampling after 5 s, and the ticks never wait for it.
 
+#include "ForwardingClient.h"
 #include "RoutingClient.h"
 #include "TestExporters.h"
 #include "WindowFixture.h"
@@ -19,34 +20,21 @@
 #include <sstream>
 
 /* Passes every call on, noting when each statistics request was made. */
-class TickClock : public ClientLibrary {
+class TickClock : public ForwardingClient {
 public:
-    explicit TickClock(ClientLibrary& inner) : m_inner(inner) { m_clock.start(); }
-    ClientResult ClientInit(void* a, void* b) override { return m_inner.ClientInit(a, b); }
-    ClientResult GetPrimaryConnRef(ConnRef& ref) override { return m_inner.GetPrimaryConnRef(ref); }
-    ClientResult ScanConnRefs(ScanIterator& i, ConnRef& ref) override { return m_inner.ScanConnRefs(i, ref); }
-    ClientResult GetConnRefInfo(ConnRef ref, std::uint32_t type, std::uint32_t length,
-                                unsigned char* buffer) override {
-        return m_inner.GetConnRefInfo(ref, type, length, buffer);
-    }
-    ClientResult NWCCOpenConnByRef(ConnRef ref, std::uint32_t state, std::uint32_t reserved,
-                                   ConnectionHandle& handle) override {
-        return m_inner.NWCCOpenConnByRef(ref, state, reserved, handle);
-    }
-    ClientResult CloseConn(ConnectionHandle handle) override { return m_inner.CloseConn(handle); }
+    explicit TickClock(ClientLibrary& inner) : ForwardingClient(inner) { m_clock.start(); }
     ClientResult GetServerInfoRecord(ConnectionHandle handle, ServerInfoRecord& record) override {
         m_calls.push_back(m_clock.elapsed());
-        return m_inner.GetServerInfoRecord(handle, record);
+        return ForwardingClient::GetServerInfoRecord(handle, record);
     }
     ClientResult GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) override {
         m_calls.push_back(m_clock.elapsed());
-        return m_inner.GetCacheInfoRecord(handle, record);
+        return ForwardingClient::GetCacheInfoRecord(handle, record);
     }
     /* Milliseconds since creation of every statistics request, in order. */
     const std::vector<qint64>& Calls() const { return m_calls; }
 
 private:
-    ClientLibrary& m_inner;
     QElapsedTimer m_clock;
     std::vector<qint64> m_calls;
 };
@@ -104,7 +92,8 @@ private slots:
             longest = std::max(longest, calls[i] - calls[i - 1]);
         qInfo("%zu ticks, the longest gap between two %lld ms", calls.size() - firstCall, longest);
         QVERIFY(calls.size() - firstCall >= 7);
-        QVERIFY2(longest < 1200, qPrintable(QString::number(longest)));
+        // A tick that waited for the stalled server would wait its second or more.
+        QVERIFY2(longest < 1800, qPrintable(QString::number(longest)));
         QCOMPARE(watcher.boxes().size(), std::size_t(0));
     }
 };

@@ -43,6 +43,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Blank after trimming is no name at all.
         Name{"\u200B\u200B\u200B", ""}, Name{" \t\r\n\u00A0\u3000", ""},
         Name{"  fs 1\u2003 ", "fs 1"},
+        // Hangul fillers and the empty Braille pattern are drawn as blanks, and tag
+        // characters and the other default-ignorable code points as nothing.
+        Name{"\u3164", ""}, Name{"\u115F\u1160\uFFA0", ""}, Name{"\u2800\u2800", ""},
+        Name{"\U000E0041\U000E0042", ""}, Name{"\u00AD\u034F\uFE0F\u180E\u2065\U0001D173", ""},
+        Name{"\u3164fs\U000E0041\U000E0042 1\u2800", "fs 1"},
+        Name{"\U0001F5A5\uFE0F fs", "\U0001F5A5\uFE0F fs"}, // a variation selector picks a glyph
         // Real names in any script stay whole.
         Name{"Zürich-東京 🖥", "Zürich-東京 🖥"},
         // Bytes that are not UTF-8 (stray, overlong, surrogate, cut short) are marked, not kept.
@@ -55,6 +61,13 @@ TEST(ServerNameLength, IsCutAtACharacterBoundaryThenTrimmed) {
     EXPECT_EQ(ListableServerName("ab東", 4), "ab");
     EXPECT_EQ(ListableServerName("ab   cd", 4), "ab");
     EXPECT_EQ(ListableServerName("\u202E\u202E\u202Eabc", 3), "abc"); // removed ones cost nothing
+}
+
+TEST(PrintableText, FiltersAsANameWithoutTrimming) {
+    EXPECT_EQ(PrintableText("http://evil\u202E.example.org:9100/\u202Egnp.exe\n"),
+              "http://evil.example.org:9100/gnp.exe ");
+    EXPECT_EQ(PrintableText(" \u3164 "), " \u3164 "); // nothing is a name here, nothing trimmed
+    EXPECT_EQ(PrintableText("ab\xff\x1b[2J", 5), "ab\uFFFD"); // cut at a character boundary
 }
 
 } // namespace

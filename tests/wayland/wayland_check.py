@@ -24,6 +24,24 @@ def wait_for(predicate, seconds):
     return None
 
 
+def screenshot(folder, env):
+    """A fresh screenshot: its file, the title's strongly blue pixels, the green line's
+    pixels and the number of colours; or why there is none."""
+    for stale in (f for f in os.listdir(folder) if f.endswith(".png")):
+        os.remove(os.path.join(folder, stale))
+    shot = subprocess.run(["weston-screenshooter"], cwd=folder, env=env,
+                          capture_output=True, text=True)
+    pngs = [f for f in os.listdir(folder) if f.endswith(".png")]
+    if shot.returncode != 0 or not pngs:
+        return shot.stderr.strip()
+    png = os.path.join(folder, pngs[0])
+    counts = colour_counts(png)
+    # The title's text is smoothed: count the strongly blue pixels.
+    title = sum(n for c, n in counts.items()
+                if int(c[1:3], 16) < 100 and int(c[3:5], 16) < 100 and int(c[5:7], 16) > 200)
+    return png, title, counts.get("#008000", 0), len(counts)
+
+
 def colour_counts(png):
     """Pixels of each colour in the image, as '#RRGGBB' -> count."""
     out = subprocess.run(["convert", png, "-alpha", "off", "-format", "%c", "histogram:info:-"],
@@ -83,21 +101,20 @@ def main(program):
                 return 1
             tab.queryAction().doAction(0)
             time.sleep(2.5)  # a tick or two on the chart
-            shot = subprocess.run(["weston-screenshooter"], cwd=folder, env=env,
-                                  capture_output=True, text=True)
-            pngs = [f for f in os.listdir(folder) if f.endswith(".png")]
-            if shot.returncode != 0 or not pngs:
-                print(f"FAIL: no screenshot: {shot.stderr.strip()}")
-                return 1
-            png = os.path.join(folder, pngs[0])
+            # A busy machine may need longer for them: shot again until painted, for a while.
+            deadline = time.time() + 20
+            while True:
+                taken = screenshot(folder, env)
+                if isinstance(taken, str):
+                    print(f"FAIL: no screenshot: {taken}")
+                    return 1
+                png, title, line, colours = taken
+                if (title >= 50 and line >= 100) or time.time() > deadline:
+                    break
+                time.sleep(1)
             if os.environ.get("WAYLAND_CHECK_SCREENSHOT"):
                 shutil.copy(png, os.environ["WAYLAND_CHECK_SCREENSHOT"])
-            counts = colour_counts(png)
-            # The title's text is smoothed: count the strongly blue pixels.
-            title = sum(n for c, n in counts.items()
-                        if int(c[1:3], 16) < 100 and int(c[3:5], 16) < 100 and int(c[5:7], 16) > 200)
-            line = counts.get("#008000", 0)
-            print(f"screenshot: {len(counts)} colours, {title} blue pixels of the title, "
+            print(f"screenshot: {colours} colours, {title} blue pixels of the title, "
                   f"{line} of the green line")
             monitor.terminate()
             monitor.wait(10)

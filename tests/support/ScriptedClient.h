@@ -4,26 +4,15 @@
 #pragma once
 // A client whose every answer a test sets up beforehand, and which logs
 // every call with its arguments so that a test can assert exactly what was asked.
+// It answers every call itself; of the stub it keeps the records and their setters.
 
-#include "ClientLibrary.h"
+#include "StubClient.h"
 
 #include <array>
 #include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
-
-enum class ClientOp {
-    ClientInit,
-    GetPrimaryConnRef,
-    ScanConnRefs,
-    GetConnRefInfo,
-    NWCCOpenConnByRef,
-    CloseConn,
-    GetServerInfoRecord,
-    GetCacheInfoRecord,
-};
-inline constexpr int ClientOpCount = 8;
 
 /* One logged call: the operation and its scalar arguments in order
    (references, handles, iterators, types, lengths; out-arguments as passed in). */
@@ -45,10 +34,9 @@ struct ScriptedConnection {
     bool nulTerminated = true;
 };
 
-class ScriptedClient : public ClientLibrary {
+class ScriptedClient : public StubClient {
 public:
     // Codes this client answers with when nothing else is scripted.
-    static constexpr ClientResult NoMoreConnections = 0x88FF;
     static constexpr ClientResult BadHandle = 0x8801;
     static constexpr ClientResult NoPrimary = 0x8802;
     static constexpr ClientResult UnknownRef = 0x8803;
@@ -71,12 +59,6 @@ public:
     /* Makes `op` return `code` on its `fromCall`-th call (1-based) and, unless
        `once`, on every call after it. Code 0 removes the failure. */
     void Fail(ClientOp op, ClientResult code, int fromCall = 1, bool once = false);
-
-    /* The records that statistics requests copy out. */
-    ServerInfoRecord serverRecord{};
-    CacheInfoRecord cacheRecord{};
-    void SetUtilization(std::int32_t percent);
-    void SetCacheCounters(std::uint32_t requests, std::uint32_t hits);
 
     /* Every call in order. Reserved generously so that logging does not allocate
        within a test's first hundred thousand calls. */

@@ -12,15 +12,6 @@ void ScriptedClient::Fail(ClientOp op, ClientResult code, int fromCall, bool onc
     m_failures[std::size_t(op)] = Failure{code, fromCall, once};
 }
 
-void ScriptedClient::SetUtilization(std::int32_t percent) {
-    WriteField32(serverRecord, ServerInfoField::Utilization, std::uint32_t(percent));
-}
-
-void ScriptedClient::SetCacheCounters(std::uint32_t requests, std::uint32_t hits) {
-    WriteField32(cacheRecord, CacheInfoField::CacheRequests, requests);
-    WriteField32(cacheRecord, CacheInfoField::CacheHits, hits);
-}
-
 int ScriptedClient::CallCount(ClientOp op) const { return m_callCounts[std::size_t(op)]; }
 
 ClientResult ScriptedClient::enter(ClientOp op, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
