@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,3 +65,7 @@ private:
     bool m_started = false;
     bool m_changed = true;
 };
+
+/* The overview's readings on this platform for the servers of the connection list, from the
+   sources that serve each best; `client` is PlatformClient(), started and scanned. */
+std::unique_ptr<FleetReadings> PlatformFleet(ClientLibrary& client, std::vector<ListedServer> listed);

@@ -111,6 +111,11 @@ ClientResult RoutingClient::GetCacheInfoRecord(ConnectionHandle handle, CacheInf
                                          : m_local.GetCacheInfoRecord(r->inner, record);
 }
 
+FleetPlan RoutingClient::OverviewPlan() const {
+    // The table's servers follow the stand-in's own connection, in list order.
+    return m_remote ? m_remote->OverviewPlan(LocalMachineClient::LocalRef + 1) : FleetPlan{};
+}
+
 bool RoutingClient::remoteServer(ConnRef ref, std::size_t& server) const {
     if (!m_remote || ref <= LocalMachineClient::LocalRef ||
         ref - LocalMachineClient::LocalRef > m_remote->ServerCount())

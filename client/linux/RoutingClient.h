@@ -39,6 +39,9 @@ public:
     ClientResult GetServerInfoRecord(ConnectionHandle handle, ServerInfoRecord& record) override;
     ClientResult GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) override;
 
+    /* What the overview asks of the table's servers, as the list holds them. */
+    FleetPlan OverviewPlan() const;
+
     /* The most handles open at once: every backend's all together. */
     static constexpr int MaxHandles = LocalMachineClient::MaxHandles + ExporterClient::MaxHandles;
 

@@ -11,6 +11,7 @@
 
 #include "ClientLibrary.h"
 #include "ConnectionTable.h"
+#include "RemoteFleet.h"
 
 #include <array>
 #include <chrono>
@@ -92,6 +93,10 @@ public:
     ClientResult ServerInfo(ConnectionHandle handle, ServerInfoRecord& record);
     /* The page-fault counters of the newest scrape, without waiting. */
     ClientResult CacheInfo(ConnectionHandle handle, CacheInfoRecord& record);
+
+    /* What the overview asks of the table's lines, after the scan: the list's entries with
+       their references, counted from `firstRef`, and the lines it left out. */
+    FleetPlan OverviewPlan(ConnRef firstRef) const;
 
 private:
     struct HandleSlot {
