@@ -287,6 +287,10 @@ private:
                 Take(value, m_entry.instance, m_hasInstance);
             else if (key == "job")
                 m_isJob = value && *value == m_job;
+        } else if (EntryDepth() == 2 && EntryKey(1) == "discoveredLabels" && value != nullptr &&
+                   EntryKey(2) == "__scrape_interval__" && m_entry.scrapeInterval.empty()) {
+            // VictoriaMetrics gives the interval only here; Prometheus's own field, after it, wins.
+            m_entry.scrapeInterval = value->substr(0, 32);
         }
     }
     void CloseEntry() override {
