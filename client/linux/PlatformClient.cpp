@@ -5,6 +5,7 @@
 #include "ClientLibrary.h"
 #include "ConnectionTable.h"
 #include "FleetUnion.h"
+#include "RemoteFleet.h"
 #include "RoutingClient.h"
 
 namespace {
@@ -26,5 +27,8 @@ std::unique_ptr<FleetReadings> PlatformFleet(ClientLibrary& client, std::vector<
     std::erase_if(listed, [](const ListedServer& s) { return s.ref != LocalMachineClient::LocalRef; });
     std::vector<std::unique_ptr<FleetReadings>> parts;
     parts.push_back(std::make_unique<ClientFleet>(client, std::move(listed)));
+    FleetPlan plan = Router().OverviewPlan();
+    if (!plan.plain.empty() || !plan.discovery.empty())
+        parts.push_back(std::make_unique<RemoteFleet>(std::move(plan), Router().OverviewGet()));
     return std::make_unique<FleetUnion>(std::move(parts));
 }

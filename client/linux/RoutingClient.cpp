@@ -116,6 +116,10 @@ FleetPlan RoutingClient::OverviewPlan() const {
     return m_remote ? m_remote->OverviewPlan(LocalMachineClient::LocalRef + 1) : FleetPlan{};
 }
 
+FleetGet RoutingClient::OverviewGet() {
+    return m_remote ? m_remote->OverviewGet() : FleetGet{};
+}
+
 bool RoutingClient::remoteServer(ConnRef ref, std::size_t& server) const {
     if (!m_remote || ref <= LocalMachineClient::LocalRef ||
         ref - LocalMachineClient::LocalRef > m_remote->ServerCount())

@@ -41,6 +41,8 @@ public:
 
     /* What the overview asks of the table's servers, as the list holds them. */
     FleetPlan OverviewPlan() const;
+    /* Sends the overview's GETs on the network thread; empty without a table. */
+    FleetGet OverviewGet();
 
     /* The most handles open at once: every backend's all together. */
     static constexpr int MaxHandles = LocalMachineClient::MaxHandles + ExporterClient::MaxHandles;

@@ -6,6 +6,7 @@
 #include "BusyShare.h"
 #include "CredentialPolicy.h"
 #include "Discovery.h"
+#include "FleetTransport.h"
 #include "ScrapeOptions.h"
 #include "ScrapeThread.h"
 #include "ServerName.h"
@@ -349,4 +350,10 @@ FleetPlan ExporterClient::OverviewPlan(ConnRef firstRef) const {
         plan.discovery.push_back(std::move(line));
     }
     return plan;
+}
+
+FleetGet ExporterClient::OverviewGet() {
+    if (!m_overview)
+        m_overview = std::make_unique<FleetTransport>(*m_thread);
+    return m_overview->Get();
 }

@@ -38,6 +38,7 @@ struct ExporterTiming {
     std::chrono::milliseconds interval{1000};
 };
 
+class FleetTransport;
 class ScrapeThread;
 struct ServerReading;
 
@@ -97,6 +98,8 @@ public:
     /* What the overview asks of the table's lines, after the scan: the list's entries with
        their references, counted from `firstRef`, and the lines it left out. */
     FleetPlan OverviewPlan(ConnRef firstRef) const;
+    /* Sends the overview's GETs on the network thread. */
+    FleetGet OverviewGet();
 
 private:
     struct HandleSlot {
@@ -134,6 +137,8 @@ private:
     ExporterTiming m_timing;
     std::ostream& m_errors;
     std::unique_ptr<ScrapeThread> m_thread;
+    /* The overview's GETs, on the thread; made when first asked for, gone before the thread. */
+    std::unique_ptr<FleetTransport> m_overview;
     std::array<HandleSlot, MaxHandles> m_slots{};
     /* The list: for each entry, its server. */
     std::vector<std::size_t> m_listed;

@@ -43,6 +43,7 @@ struct ReplyPool {
 /* What an easy handle's CURLOPT_PRIVATE points to: a server's transfer or a fetch. */
 struct Job {
     bool fetch = false;
+    bool get = false;
 };
 
 /* One server's libcurl side, touched by the network thread only; made when the server is
@@ -154,6 +155,23 @@ struct FetchJob : Job {
     std::size_t* together = nullptr;
 };
 
+/* One GET of Get(): its handle, its reply as it arrives up to its limit, and who is told. */
+struct GetJob : Job {
+    ScrapeHandle handle;
+    ReplyBuffer body;
+    std::size_t limit = 0;
+    std::array<char, CURL_ERROR_SIZE> error{};
+    ScrapeThread::GetDone done;
+};
+
+std::size_t ReceiveGet(char* data, std::size_t size, std::size_t count, void* userdata) {
+    GetJob& g = *static_cast<GetJob*>(userdata);
+    const std::size_t length = size * count;
+    if (length > g.limit - std::min(g.limit, g.body.View().size()) || !g.body.Append({data, length}))
+        return 0;
+    return length;
+}
+
 std::size_t ReceiveFetch(char* data, std::size_t size, std::size_t count, void* userdata) {
     FetchJob& f = *static_cast<FetchJob*>(userdata);
     const std::size_t length = size * count;
@@ -183,6 +201,7 @@ struct ScrapeThread::Network {
     std::vector<ConnectionEntry> entries;
     std::vector<std::unique_ptr<Transfer>> transfers;
     std::vector<std::unique_ptr<FetchJob>> fetches; // in flight
+    std::vector<std::unique_ptr<GetJob>> gets; // in flight
     std::size_t fetchedBytes = 0; // by the fetches since they were last dropped
     ReplyPool pool;
 
@@ -217,6 +236,10 @@ struct ScrapeThread::Network {
             if (t && t->inFlight)
                 curl_multi_remove_handle(multi.get(), t->easy());
         dropFetches();
+        for (const auto& g : gets) {
+            curl_multi_remove_handle(multi.get(), g->handle.easy.get());
+            g->done(CURLE_ABORTED_BY_CALLBACK, 0, "the network thread stopped", {});
+        }
     }
 };
 
@@ -299,6 +322,18 @@ void ScrapeThread::DropFetches() {
     }
     if (m_thread.joinable())
         curl_multi_wakeup(m_network->multi.get());
+}
+
+void ScrapeThread::Get(ScrapeHandle handle, std::size_t limit, GetDone done) {
+    if (!m_thread.joinable()) {
+        done(CURLE_FAILED_INIT, 0, "libcurl did not start", {});
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_gets.emplace_back(std::move(handle), limit, std::move(done));
+    }
+    curl_multi_wakeup(m_network->multi.get());
 }
 
 void ScrapeThread::Restart(std::span<const std::size_t> servers, bool forget) {
@@ -448,6 +483,7 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
     CURLM* multi = net.multi.get();
     std::vector<Wish> wishes;
     std::vector<std::pair<std::size_t, ConnectionEntry>> requests;
+    std::vector<std::tuple<ScrapeHandle, std::size_t, GetDone>> gets;
 
     // A server that cannot be scraped answers every restart at once with its reason.
     auto refuse = [&](const Transfer& t) {
@@ -516,6 +552,7 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
             m_added.clear();
             wishes.resize(m_shared.size());
             requests.swap(m_fetchRequests);
+            gets.swap(m_gets);
             if (std::exchange(m_dropFetches, false))
                 net.dropFetches();
             for (std::size_t i = 0; i < wishes.size(); ++i) {
@@ -545,6 +582,23 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
                 fetched(id, CURLE_FAILED_INIT, 0, "libcurl refused the request", {});
         }
         requests.clear();
+        for (auto& [handle, limit, done] : gets) {
+            auto g = std::make_unique<GetJob>();
+            g->get = true;
+            g->handle = std::move(handle);
+            g->limit = limit;
+            g->done = std::move(done);
+            CURL* easy = g->handle.easy.get();
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, ReceiveGet);
+            curl_easy_setopt(easy, CURLOPT_WRITEDATA, g.get());
+            curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, g->error.data());
+            curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void*>(static_cast<Job*>(g.get())));
+            if (curl_multi_add_handle(multi, easy) == CURLM_OK)
+                net.gets.push_back(std::move(g));
+            else
+                g->done(CURLE_FAILED_INIT, 0, "libcurl refused the request", {});
+        }
+        gets.clear();
         const Clock::time_point now = Clock::now();
         Clock::time_point wake = now + std::chrono::milliseconds(LongestPollMs);
         for (std::size_t i = 0; i < wishes.size(); ++i) {
@@ -593,6 +647,20 @@ void ScrapeThread::run(std::chrono::milliseconds interval) {
             curl_multi_remove_handle(multi, easy); // ends the message, too
             if (job == nullptr)
                 continue;
+            if (static_cast<Job*>(job)->get) {
+                const auto done = std::find_if(
+                    net.gets.begin(), net.gets.end(),
+                    [&](const auto& g) { return static_cast<Job*>(g.get()) == job; });
+                if (done == net.gets.end())
+                    continue;
+                long status = 0;
+                curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+                std::unique_ptr<GetJob> g = std::move(*done);
+                net.gets.erase(done);
+                const std::string error = g->error[0] != '\0' ? g->error.data() : curl_easy_strerror(code);
+                g->done(code, status, error, g->body.View());
+                continue;
+            }
             if (static_cast<Job*>(job)->fetch) {
                 const auto done = std::find_if(
                     net.fetches.begin(), net.fetches.end(),

@@ -14,10 +14,12 @@
 #include "ConnectionTable.h"
 #include "ExporterClient.h"
 #include "PrometheusReply.h"
+#include "ScrapeOptions.h"
 
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,7 +27,9 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -91,6 +95,13 @@ public:
     /* Drops every fetch still in flight. */
     void DropFetches();
 
+    /* How a GET ended: libcurl's code and words for it, the HTTP status, the reply. */
+    using GetDone = std::function<void(CURLcode result, long status, const std::string& error,
+                                       std::string_view body)>;
+    /* A one-off GET with `handle`, made by the caller, its reply cut off past `limit`; `done`
+       runs on the network thread when it ends, and also when the thread stops first. */
+    void Get(ScrapeHandle handle, std::size_t limit, GetDone done);
+
     /* Drops the scrapes in flight of `servers` and starts new ones at once. With
        `forget`, the records of their earlier scrapes go, too. */
     void Restart(std::span<const std::size_t> servers, bool forget);
@@ -122,6 +133,7 @@ private:
     std::vector<ConnectionEntry> m_added;
     std::vector<std::pair<std::size_t, ConnectionEntry>> m_fetchRequests;
     std::vector<FetchReply> m_fetchReplies;
+    std::vector<std::tuple<ScrapeHandle, std::size_t, GetDone>> m_gets;
     bool m_dropFetches = false;
     bool m_stop = false;          // guarded by m_mutex
     std::unique_ptr<Network> m_network;

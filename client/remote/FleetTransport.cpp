@@ -1,0 +1,75 @@
+// SPDX-FileCopyrightText: 2026 The Server Stats authors
+// SPDX-License-Identifier: MIT
+
+#include "FleetTransport.h"
+
+#include "PrometheusReply.h"
+#include "ScrapeOptions.h"
+
+namespace {
+
+/* "3 s", "2.5 s". */
+std::string InSeconds(std::chrono::milliseconds duration) {
+    const auto tenths = (duration.count() + 50) / 100;
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0) {
+        text += '.';
+        text += std::to_string(tenths % 10);
+    }
+    return text;
+}
+
+} // namespace
+
+std::string FleetFailure(CURLcode result, long status, std::string_view error,
+                         std::chrono::milliseconds timeout) {
+    switch (result) {
+    case CURLE_OK:
+        if (status == 401)
+            return "HTTP 401: the password is refused";
+        if (status == 403)
+            return "HTTP 403: access is refused";
+        return "HTTP " + std::to_string(status);
+    case CURLE_COULDNT_CONNECT:
+        return "down: connection refused";
+    case CURLE_OPERATION_TIMEDOUT:
+        return "no answer in " + InSeconds(timeout) + " s";
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return "down: the name is not known";
+    case CURLE_WRITE_ERROR:
+    case CURLE_FILESIZE_EXCEEDED:
+        return "bad answer: the reply is too long";
+    default:
+        return std::string(error.empty() ? curl_easy_strerror(result) : error);
+    }
+}
+
+FleetTransport::FleetTransport(ScrapeThread& network) : m_network(network) {
+    // An API request's timeouts, and a scrape's.
+    m_timing.scan = m_timing.open = m_timing.stale = Timeout;
+}
+
+FleetGet FleetTransport::Get() {
+    return [this](const ConnectionEntry& request, FleetDone done) {
+        // The requests of a discovery line carry its job; an exporter's scrape has none.
+        const bool api = !request.discoverJob.empty();
+        std::string why;
+        ScrapeHandle handle =
+            MakeScrapeHandle(request, m_timing, why, api ? HandleUse::Api : HandleUse::Scrape);
+        if (!handle.easy) {
+            done(FleetFetch{false, why, {}});
+            return;
+        }
+        const std::size_t limit = api ? MaxApiReplyBytes : ExporterClient::MaxReplyBytes;
+        m_network.Get(std::move(handle), limit,
+                      [done = std::move(done)](CURLcode result, long status, const std::string& error,
+                                               std::string_view body) {
+                          FleetFetch fetch;
+                          fetch.ok = result == CURLE_OK && status == 200;
+                          if (!fetch.ok)
+                              fetch.failure = FleetFailure(result, status, error, Timeout);
+                          fetch.body = body;
+                          done(fetch);
+                      });
+    };
+}
