@@ -40,6 +40,7 @@ OverviewPage::OverviewPage(QWidget* page, QLineEdit* filter, QLabel* summary, QT
     m_table->horizontalHeader()->setSortIndicatorShown(true);
     // Rows of one height: a view that measured 10,000 rows would stall on every update.
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->verticalHeader()->hide();
     m_table->resizeColumnToContents(OverviewModel::Utilization);
 
