@@ -21,6 +21,10 @@ using ConnectionHandle = std::uint32_t;
 
 /* Information type of GetConnRefInfo that yields the server name. */
 inline constexpr std::uint32_t ConnInfoServerName = 7;
+/* The buffer a server name is read into: 255 bytes, so a name that a backend builds is at
+   most MaxServerNameBytes long, to end in its NUL within the buffer. */
+inline constexpr std::uint32_t ServerNameBufferBytes = 255;
+inline constexpr std::uint32_t MaxServerNameBytes = ServerNameBufferBytes - 1;
 /* Open state that NWCCOpenConnByRef is called with. */
 inline constexpr std::uint32_t OpenStateDefault = 1;
 

@@ -75,7 +75,7 @@ std::uint16_t GetServerName(ClientLibrary& client, ConnRef ref, QString& dest, i
 
 std::uint16_t GetConnInfoString(ClientLibrary& client, ConnRef ref, std::uint32_t infoType,
                                 QString& dest, int maxLen) {
-    std::array<unsigned char, MaxNameLength> buffer{};
+    std::array<unsigned char, ServerNameBufferBytes> buffer{};
     const ClientResult result = client.GetConnRefInfo(ref, infoType, buffer.size(), buffer.data());
     if (result != 0) {
         dest.clear();

@@ -16,11 +16,12 @@
 extern ConnectionHandle PrimaryConn;
 inline constexpr ConnectionHandle PrimaryConnUnopened = 0x0000FFFF;
 
-/* A scan stops after this many steps even if the client keeps answering,
-   so that a faulty client cannot hang the program. */
-inline constexpr int MaxScanSteps = 10000;
+/* A scan stops after this many steps even if the client keeps answering, so that a
+   faulty client cannot hang the program; well above the longest list a client gives
+   (the remote backend's: this machine, 256 lines and 10,000 discovered servers). */
+inline constexpr int MaxScanSteps = 1 << 14;
 
-/* Longest server name the client can return. */
+/* Longest server name the window takes, in characters. */
 inline constexpr int MaxNameLength = 255;
 
 /* Starts the client once and opens the primary connection (or, without one,

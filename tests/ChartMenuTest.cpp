@@ -18,38 +18,19 @@
 #include <QMenu>
 
 #include <chrono>
-#include <memory>
 #include <optional>
 
 namespace {
 
-struct Rig {
-    ScriptedClient client;
-    MessageBoxWatcher watcher;
-    std::unique_ptr<TMainForm> form;
-    std::optional<WindowParts> parts;
-
+// Two servers, the first the primary connection, on the server page at the design size.
+struct Rig : WindowRig {
     Rig() {
         client.connections = {{11, "ALPHA, the first"}, {22, "BETA"}};
         client.primary = 11;
-        watcher.arm(0);
-        form = std::make_unique<TMainForm>(client);
-        parts.emplace(*form);
-        parts->timer->stop();
-        form->resize(683, 312);
-        parts->pages->setCurrentWidget(parts->serverPage);
-        form->show();
+        Build();
+        ShowServerPage();
     }
-    bool ShowActive() {
-        QApplication::setActiveWindow(form.get());
-        return QTest::qWaitForWindowActive(form.get());
-    }
-    LiveChart* chart() { return parts->chart; }
     ChartMenu* menu() { return chart()->findChild<ChartMenu*>(); }
-    void Tick(std::int32_t percent) {
-        client.SetUtilization(percent);
-        form->Timer1Timer(parts->timer);
-    }
     // The pixels of the chart's picture that are not its background, within `area`.
     int Ink(const QRect& area) {
         const QImage image = chart()->Image();
@@ -131,9 +112,9 @@ private slots:
     void saveDataAsShown() {
         Rig rig;
         for (int i = 0; i < 200; ++i)
-            rig.Tick(i % 97);
+            rig.TickUtilization(i % 97);
         rig.parts->glide->setChecked(false);
-        rig.Tick(55);
+        rig.TickUtilization(55);
         const QString path = m_dir->FilePath(QStringLiteral("data.csv"));
         QVERIFY(rig.menu()->SaveDataTo(path));
         QCOMPARE(rig.watcher.boxes().size(), std::size_t(0));
@@ -189,7 +170,7 @@ private slots:
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
         LiveChart* chart = rig.chart();
-        rig.Tick(40);
+        rig.TickUtilization(40);
         const QRect plot = chart->Frame().Plot();
         const QRect band(plot.left(), plot.top() + 1, plot.width(),
                          chart->fontMetrics().height() + 6);
@@ -200,7 +181,7 @@ private slots:
         QVERIFY(sampling.LastReading);
         *sampling.LastReading -= std::chrono::hours{1};
         rig.client.Fail(ClientOp::GetServerInfoRecord, ScriptedClient::BadHandle);
-        rig.Tick(40);
+        rig.TickUtilization(40);
         const QString since =
             QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                sampling.LastReading->time_since_epoch())
@@ -214,7 +195,7 @@ private slots:
         QCOMPARE(accessible->text(QAccessible::Description), chart->Notice());
         QVERIFY2(rig.Ink(band) > quiet + 200, "no notice in the picture");
         const QString shown = chart->Notice();
-        rig.Tick(40);
+        rig.TickUtilization(40);
         QCOMPARE(chart->Notice(), shown); // still since the first failure
 
         rig.client.Fail(ClientOp::GetServerInfoRecord, 0);

@@ -214,6 +214,16 @@ private slots:
                 << QStringList{QString(QChar::ReplacementCharacter) + "(SRV @5 (0)"} << end << 2;
         QTest::newRow("no connections") << Connections{} << false << QStringList{} << end << 1;
 
+        // This machine, 256 lines and 10,000 discovered servers: every one is listed.
+        Connections longest;
+        QStringList listed;
+        for (ConnRef ref = 1; ref <= 1 + 256 + 10000; ++ref) {
+            longest.push_back({ref, "S" + std::to_string(ref)});
+            listed << QStringLiteral("S%1 @%1 (0)").arg(ref);
+        }
+        QTest::newRow("the remote backend's longest list, whole")
+            << longest << false << listed << end << int(longest.size()) + 1;
+
         QStringList endless;
         for (int i = 0; i < MaxScanSteps; ++i)
             endless << QStringLiteral("ALPHA @7 (0)");

@@ -130,13 +130,8 @@ void AddRows(std::initializer_list<int> positions, const Outcome& normal,
     }
 }
 
-// Two servers, the second of them the primary connection; every box is recorded and closed.
-struct Rig {
-    ScriptedClient client;
-    MessageBoxWatcher watcher;
-    std::unique_ptr<TMainForm> form;
-    std::optional<WindowParts> parts;
-    bool timerStarted = false;
+// Two servers, the second of them the primary connection; failures injected on the way.
+struct Rig : WindowRig {
     std::vector<std::pair<ClientOp, int>> failing; // each injected failure's first failing call
 
     Rig() {
@@ -151,26 +146,6 @@ struct Rig {
             failing.emplace_back(*f.also, client.CallCount(*f.also) + 1);
             client.Fail(*f.also, OtherCode, failing.back().second);
         }
-    }
-    /* Builds the window and stops its timer, so that only the test ticks. */
-    void Build() {
-        PrimaryConn = PrimaryConnUnopened;
-        LastResult = 0;
-        watcher.arm(0);
-        form = std::make_unique<TMainForm>(client);
-        parts.emplace(*form);
-        timerStarted = parts->timer->isActive();
-        parts->timer->stop();
-    }
-    WindowParts& w() { return *parts; }
-    SamplingState& s() { return form->Sampling(); }
-    void Tick() { form->Timer1Timer(parts->timer); }
-    QStringList Boxes() const { return BoxLines(watcher); }
-    QStringList Entries() const {
-        QStringList out;
-        for (int i = 0; i < parts->servers->Count(); ++i)
-            out << parts->servers->ItemText(i);
-        return out;
     }
 };
 

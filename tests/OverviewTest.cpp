@@ -5,10 +5,7 @@
 // place among the pages, order, empty cells, filter, summary, when readings are
 // asked for, and picking a row.
 
-#include "ClientServices.h"
-#include "LastResult.h"
 #include "OverviewModel.h"
-#include "ScriptedClient.h"
 #include "WindowFixture.h"
 
 #include <QHeaderView>
@@ -44,10 +41,8 @@ FleetRow Row(const char* name, std::optional<ConnRef> ref, std::optional<double>
     return {name, ref, util, util ? std::optional(10.0 * *util) : std::nullopt, util, state};
 }
 
-struct Rig {
-    ScriptedClient client;
-    std::unique_ptr<TMainForm> form;
-    std::optional<WindowParts> parts;
+/* The shared window rig, with readings the test hands in and the overview's parts. */
+struct Rig : WindowRig {
     HandedReadings* readings = nullptr;
     QLineEdit* filter = nullptr;
     QLabel* summary = nullptr;
@@ -57,11 +52,7 @@ struct Rig {
     Rig() {
         client.connections = {{AlphaRef, "alpha"}, {BetaRef, "beta"}};
         client.primary = AlphaRef;
-        PrimaryConn = PrimaryConnUnopened;
-        LastResult = 0;
-        form = std::make_unique<TMainForm>(client);
-        parts.emplace(*form);
-        parts->timer->stop();
+        Build();
         auto handed = std::make_unique<HandedReadings>();
         readings = handed.get();
         readings->next.rows = {Row("beta", BetaRef, 5), Row("cold", std::nullopt, std::nullopt,
@@ -75,9 +66,7 @@ struct Rig {
     }
     bool ShowOverview() {
         parts->pages->setCurrentWidget(page);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        return QTest::qWaitForWindowActive(form.get());
+        return ShowActive();
     }
     QStringList Column(int column) const {
         QStringList out;

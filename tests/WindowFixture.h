@@ -2,16 +2,21 @@
 // SPDX-License-Identifier: MIT
 
 #pragma once
-// What the window tests share: the window's named parts, the running of a test
-// class under the program's own application object, and a private current directory.
+// What the window tests share: the window's named parts, a window on a scripted client,
+// the running of a test class under the program's own application object, and a private
+// current directory.
 
+#include "ClientServices.h"
+#include "LastResult.h"
 #include "LiveChart.h"
 #include "MessageBoxWatcher.h"
 #include "ReportingApplication.h"
 #include "SamplingState.h"
+#include "ScriptedClient.h"
 #include "ServerListBox.h"
 #include "TMainForm.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -20,6 +25,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <memory>
+#include <optional>
 
 /* The parts of a window that the tests look at, found by the names the form gives them. */
 struct WindowParts {
@@ -90,6 +98,59 @@ inline QStringList BoxLines(const MessageBoxWatcher& watcher) {
     }
     return out;
 }
+
+/* A window on its own scripted client, whose servers each test sets before Build();
+   every box the window shows is closed and recorded. */
+struct WindowRig {
+    ScriptedClient client;
+    MessageBoxWatcher watcher;
+    std::unique_ptr<TMainForm> form;
+    std::optional<WindowParts> parts;
+    /* Whether the window had started its timer itself. */
+    bool timerStarted = false;
+
+    /* Builds the window from a fresh start; unless `ticking`, its timer is stopped so that
+       only the test ticks. */
+    void Build(bool ticking = false) {
+        PrimaryConn = PrimaryConnUnopened;
+        LastResult = 0;
+        watcher.arm(0);
+        form = std::make_unique<TMainForm>(client);
+        parts.emplace(*form);
+        timerStarted = parts->timer->isActive();
+        if (!ticking)
+            parts->timer->stop();
+    }
+    WindowParts& w() { return *parts; }
+    SamplingState& s() { return form->Sampling(); }
+    LiveChart* chart() { return parts->chart; }
+    void Tick() { form->Timer1Timer(parts->timer); }
+    void TickUtilization(std::int32_t percent) {
+        client.SetUtilization(percent);
+        Tick();
+    }
+    QStringList Boxes() const { return BoxLines(watcher); }
+    /* The connection list's entries, in order. */
+    QStringList Entries() const {
+        QStringList out;
+        for (int i = 0; i < parts->servers->Count(); ++i)
+            out << parts->servers->ItemText(i);
+        return out;
+    }
+    /* Shows the window as the active one, so that keys and focus land. */
+    bool ShowActive() {
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        return QTest::qWaitForWindowActive(form.get());
+    }
+    /* Shows the window at its design size on the server page, so that mouse input lands. */
+    bool ShowServerPage() {
+        form->resize(683, 312);
+        parts->pages->setCurrentWidget(parts->serverPage);
+        form->show();
+        return QTest::qWaitForWindowExposed(form.get());
+    }
+};
 
 /* Makes a fresh empty directory the current one for its lifetime, so that what the
    window reads from the current directory ("Read.me") is what the test put there. */

@@ -21,17 +21,17 @@ bool StartsWithNoCase(std::string_view text, std::string_view lower) {
 } // namespace
 
 std::string_view ExporterCredentialsRefusal(const ConnectionEntry& line,
-                                            std::string_view exporterUrl) {
+                                            std::string_view exporterUrl, bool allOnLoopback) {
     if (line.exporterUser.empty())
         return {};
     const bool https = StartsWithNoCase(exporterUrl, "https://");
     if (!https && !StartsWithNoCase(exporterUrl, "http://"))
         return "exporter-user= goes only to http:// or https:// exporters";
-    if (IsLoopbackUrl(exporterUrl))
+    if (allOnLoopback && IsLoopbackUrl(exporterUrl))
         return {};
     if (!https)
-        return "exporter-user= is sent only over https://, or over http:// to a loopback address";
+        return "exporter-user= goes over plain http only where every exporter found is on loopback";
     if (line.exporterCaFile.empty())
-        return "exporter-user= goes beyond loopback only to exporters that exporter-ca= vouches for";
+        return "exporter-user= goes beyond loopback only to exporters exporter-ca= vouches for";
     return {};
 }

@@ -228,6 +228,7 @@ DiscoveryOutcome ReadDiscovery(long targetsStatus, std::string_view targetsBody,
         if (!listed.ok)
             return fail(DiscoveryCode::BadAnswer, "the targets request: " + listed.error);
         out.servers = JoinDiscovery(targets, names);
+        out.leftOut = listed.leftOut;
     }
     if (out.servers.empty())
         out.reason = "no target of the job \"" + std::string(job) +

@@ -73,6 +73,8 @@ struct DiscoveryOutcome {
     /* Why, fit for standard error: with a result, or for a line that found no server. */
     std::string reason;
     std::vector<DiscoveredServer> servers;
+    /* Targets of the job beyond the most that one reply gives (MaxDiscoveredServers). */
+    std::size_t leftOut = 0;
 };
 /* Reads the HTTP status and body of the targets request and of the names request for
    `job`: a status other than 200 (but 404 on the targets, which falls back to the names

@@ -21,8 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-/* A listed name's longest, in bytes, as the list box takes it. */
-constexpr std::size_t MaxNameBytes = 255;
+/* A listed name's longest, in bytes, as the window's buffer keeps it whole. */
+constexpr std::size_t MaxNameBytes = MaxServerNameBytes;
 /* Servers left out one by one on standard error; past this, only their count. */
 constexpr std::size_t MaxReportedServers = 20;
 
@@ -98,7 +98,7 @@ void ExporterClient::ScanNames(std::string_view ownName) {
         else if (answer.result == 0 && answer.name.empty())
             reason = "the exporter gives no node name fit for a list";
         if (answer.answered && answer.result == 0)
-            name = answer.name.substr(0, MaxNameBytes);
+            name = ListableServerName(answer.name, MaxNameBytes); // whole characters
         if (name.empty())
             m_errors << PrintableText(m_servers[server].url) << ": " << PrintableText(reason) << '\n';
     }
@@ -129,16 +129,21 @@ void ExporterClient::addDiscovered(std::span<const std::pair<std::size_t, std::s
             outcome = ReadDiscovery(targets.status, targets.body.View(), names.status,
                                     names.body.View(), from.discoverJob,
                                     !from.exporterCaFile.empty());
+        beyond += outcome.leftOut;
         if (outcome.servers.empty()) {
             m_errors << PrintableText(from.url) << ": " << PrintableText(outcome.reason) << '\n';
             continue;
         }
+        const bool allOnLoopback =
+            std::all_of(outcome.servers.begin(), outcome.servers.end(),
+                        [](const DiscoveredServer& s) { return IsLoopbackUrl(s.scrapeUrl); });
         for (DiscoveredServer& server : outcome.servers) {
             const bool https = server.scrapeUrl.starts_with("https://");
             const bool loopback = IsLoopbackUrl(server.scrapeUrl);
             // Prometheus names the exporters: the password goes only where the site's trust does.
-            if (const std::string_view refused = ExporterCredentialsRefusal(from, server.scrapeUrl);
-                !refused.empty()) {
+            const std::string_view refused =
+                ExporterCredentialsRefusal(from, server.scrapeUrl, allOnLoopback);
+            if (!refused.empty()) {
                 if (++plainHttp <= MaxReportedServers)
                     m_errors << PrintableText(server.scrapeUrl) << ": " << refused << "; left out\n";
                 continue;
@@ -158,8 +163,8 @@ void ExporterClient::addDiscovered(std::span<const std::pair<std::size_t, std::s
         m_errors << plainHttp - MaxReportedServers
                  << " more servers left out for where exporter-user= may go\n";
     if (beyond > 0)
-        m_errors << beyond << " discovered servers beyond " << MaxDiscoveredServers
-                 << " left out\n";
+        m_errors << beyond << " discovered servers left out: at most " << MaxDiscoveredServers
+                 << " are listed\n";
     m_names.resize(m_foundNames.size());
     m_nameResults.resize(m_foundNames.size(), 0);
     m_servers.insert(m_servers.end(), found.begin(), found.end());

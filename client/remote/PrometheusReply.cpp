@@ -8,8 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -22,10 +24,18 @@ using Json = nlohmann::json;
 /* A reason quoted from the other side is cut and cleaned before it reaches a terminal. */
 constexpr std::size_t MaxReasonBytes = 512;
 
-/* One open object or array, and in an object the key whose value comes next. */
+/* The keys the readers look at. One object that gives one of them twice is ambiguous: a
+   tree would keep the last, a streaming reader may already have used the first. */
+constexpr std::array<std::string_view, 12> ReadKeys = {
+    "status", "error",  "data",   "activeTargets", "result", "scrapeUrl",
+    "health", "labels", "metric", "instance",      "job",    "nodename"};
+
+/* One open object or array; in an object the key whose value comes next, and which of
+   ReadKeys it has given. */
 struct Frame {
     bool array = false;
     std::string key;
+    std::uint16_t seen = 0;
 };
 
 /* nlohmann-json's SAX events, turned into "a value at this path". The parser keeps no
@@ -48,7 +58,17 @@ public:
     bool start_object(std::size_t) { return Open(false); }
     bool start_array(std::size_t) { return Open(true); }
     bool key(std::string& key) {
-        m_path.back().key = std::move(key);
+        Frame& frame = m_path.back();
+        const auto read = std::find(ReadKeys.begin(), ReadKeys.end(), key);
+        if (read != ReadKeys.end()) {
+            const auto bit = std::uint16_t(1U << (read - ReadKeys.begin()));
+            if ((frame.seen & bit) != 0) {
+                m_error = "the key \"" + key + "\" is given twice in one object";
+                return false;
+            }
+            frame.seen |= bit;
+        }
+        frame.key = std::move(key);
         return true;
     }
     bool end_object() { return Close(); }
@@ -84,7 +104,7 @@ public:
             verdict.error = std::string("no array data.") + ListName();
         else
             verdict.ok = true;
-        verdict.cut = verdict.ok && m_cut;
+        verdict.leftOut = verdict.ok ? m_leftOut : 0;
         return verdict;
     }
 
@@ -96,14 +116,12 @@ protected:
     virtual void CloseEntry() = 0;
     /* A scalar inside a list element: `value` is null for any non-string. */
     virtual void EntryValue(std::string* value) = 0;
-    /* The list starts afresh (a repeated key replaces its value, as in a tree). */
-    virtual void ClearList() = 0;
 
     /* How deep a value lies in its list element: 1 for the element's own members. */
     std::size_t EntryDepth() const { return m_path.size() - 3; }
     /* The key at `depth` on the way down to the value: EntryKey(1) is the member's. */
     const std::string& EntryKey(std::size_t depth) const { return m_path[2 + depth].key; }
-    bool m_cut = false;
+    std::size_t m_leftOut = 0;
 
 private:
     bool InList() const {
@@ -116,10 +134,8 @@ private:
             m_error = "nested deeper than " + std::to_string(MaxApiReplyDepth);
             return false;
         }
-        if (array && m_path.size() == 2 && InListPrefix()) {
+        if (array && m_path.size() == 2 && InListPrefix())
             m_sawList = true;
-            ClearList();
-        }
         if (!array && m_path.size() == 3 && InList())
             OpenEntry();
         m_path.push_back(Frame{array, {}});
@@ -175,10 +191,6 @@ public:
 
 private:
     const char* ListName() const override { return "activeTargets"; }
-    void ClearList() override {
-        m_targets.clear();
-        m_cut = false;
-    }
     void OpenEntry() override {
         m_entry = {};
         m_hasInstance = m_hasUrl = m_isJob = m_isUp = false;
@@ -203,7 +215,7 @@ private:
               Fits(m_entry.scrapeUrl)))
             return;
         if (m_targets.size() == MaxDiscoveredServers) {
-            m_cut = true;
+            ++m_leftOut;
             return;
         }
         m_targets.push_back(std::move(m_entry));
@@ -224,10 +236,6 @@ public:
 
 private:
     const char* ListName() const override { return "result"; }
-    void ClearList() override {
-        m_names.clear();
-        m_cut = false;
-    }
     void OpenEntry() override {
         m_entry = {};
         m_hasInstance = m_hasName = false;
@@ -245,7 +253,7 @@ private:
         if (!(m_hasInstance && m_hasName && Fits(m_entry.instance) && Fits(m_entry.nodeName)))
             return;
         if (m_names.size() == MaxDiscoveredNames) {
-            m_cut = true;
+            ++m_leftOut;
             return;
         }
         m_names.push_back(std::move(m_entry));
@@ -264,10 +272,6 @@ public:
 
 private:
     const char* ListName() const override { return "activeTargets"; }
-    void ClearList() override {
-        m_targets.clear();
-        m_cut = false;
-    }
     void OpenEntry() override {
         m_entry = {};
         m_hasInstance = m_isJob = false;
@@ -297,7 +301,7 @@ private:
         if (!(m_isJob && m_hasInstance && Fits(m_entry.instance)))
             return;
         if (m_targets.size() == MaxDiscoveredServers) {
-            m_cut = true;
+            ++m_leftOut;
             return;
         }
         m_targets.push_back(std::move(m_entry));
@@ -326,10 +330,6 @@ public:
 
 private:
     const char* ListName() const override { return "result"; }
-    void ClearList() override {
-        m_values.clear();
-        m_cut = false;
-    }
     void OpenEntry() override {
         m_entry = {};
         m_hasInstance = m_hasValue = false;
@@ -350,7 +350,7 @@ private:
         if (!(m_hasInstance && m_hasValue && Fits(m_entry.instance)))
             return;
         if (m_values.size() == MaxDiscoveredNames) {
-            m_cut = true;
+            ++m_leftOut;
             return;
         }
         m_values.push_back(std::move(m_entry));

@@ -8,7 +8,8 @@
 //
 // A reply is read in one streaming pass that keeps only the fields needed, so its
 // memory stays a small share of its size and no document tree is ever built. Nothing
-// throws: a reply that cannot be used is a verdict with a reason.
+// throws: a reply that cannot be used is a verdict with a reason. A reply that repeats
+// a key the readers use within one object is refused rather than guessed at.
 
 #include <cstddef>
 #include <cstdlib>
@@ -65,8 +66,8 @@ struct ApiVerdict {
     bool ok = false;
     /* Why not, fit for standard error: Prometheus's own text for "status":"error". */
     std::string error;
-    /* True when more entries than the reader keeps were left out. */
-    bool cut = false;
+    /* How many entries that the reader would have kept it left out, past its limit. */
+    std::size_t leftOut = 0;
 };
 
 /* Reads /api/v1/targets?state=active: the targets whose labels.job is `job` and whose
@@ -74,7 +75,7 @@ struct ApiVerdict {
    missing any of these, or with one longer than MaxDiscoveredFieldBytes, is skipped.
    Not ok, with `targets` empty, for a reply over MaxApiReplyBytes, nested deeper than
    MaxApiReplyDepth, that is not JSON, whose status is not "success", or without an
-   array data.activeTargets. */
+   array data.activeTargets, or where one object gives a key that the reader reads twice. */
 [[nodiscard]] ApiVerdict ReadActiveTargets(std::string_view reply, std::string_view job,
                                            std::vector<ActiveTarget>& targets);
 

@@ -347,32 +347,39 @@ TEST_F(ConnectionTableTest, APasswordFileOfAnotherUserIsRefused) {
     EXPECT_NE(m_errors.str().find("does not belong to you"), std::string::npos);
 }
 
-/* Where a discovery line's exporter password may go, exporter by exporter: the Prometheus
-   server names them, so only loopback and the line's own certificate authority vouch. */
+/* Where a discovery line's exporter password may go: the Prometheus server names the
+   exporters, so only this machine and the line's own certificate authority vouch. */
 TEST(ExporterCredentials, GoOnlyWhereTheSitesOwnTrustReaches) {
     ConnectionEntry line;
     line.discoverJob = "node";
-    EXPECT_EQ(ExporterCredentialsRefusal(line, "http://evil.example.org/"), "") << "none to send";
+    EXPECT_EQ(ExporterCredentialsRefusal(line, "http://evil.example.org/", false), "")
+        << "none to send";
     line.exporterUser = "scrape";
     line.exporterPassword = "pw";
     struct Row {
         const char* url;
+        bool allOnLoopback; // of the exporters the line found
         bool withCa;
         bool allowed;
     };
-    for (const Row row : {Row{"http://127.0.0.1:9100/anything", false, true},
-                          Row{"https://[::1]:9100/metrics", false, true},
-                          Row{"HTTP://LocalHost.:9100/metrics", false, true},
-                          Row{"https://evil.example.org:9100/x", false, false},
-                          Row{"https://evil.example.org:9100/x", true, true},
-                          Row{"http://fs1.example.org:9100/metrics", true, false},
-                          Row{"http://127.0.0.1.:9100/metrics", true, false},
-                          Row{"http://[::ffff:127.0.0.1]:9100/metrics", true, false},
-                          Row{"ftp://127.0.0.1/", true, false},
-                          Row{"not a url", true, false}}) {
+    for (const Row row : {Row{"http://127.0.0.1:9100/anything", true, false, true},
+                          Row{"https://[::1]:9100/metrics", true, false, true},
+                          Row{"HTTP://LocalHost.:9100/metrics", true, false, true},
+                          // Beside an exporter elsewhere, a loopback port may be a sink.
+                          Row{"http://127.0.0.1:9100/anything", false, false, false},
+                          Row{"http://127.0.0.1:9100/anything", false, true, false},
+                          Row{"https://127.0.0.1:9100/metrics", false, true, true},
+                          Row{"https://evil.example.org:9100/x", false, false, false},
+                          Row{"https://evil.example.org:9100/x", false, true, true},
+                          Row{"http://fs1.example.org:9100/metrics", false, true, false},
+                          Row{"http://127.0.0.1.:9100/metrics", false, true, false},
+                          Row{"http://[::ffff:127.0.0.1]:9100/metrics", false, true, false},
+                          Row{"ftp://127.0.0.1/", true, true, false},
+                          Row{"not a url", true, true, false}}) {
         line.exporterCaFile = row.withCa ? "/etc/ssl/site-ca.pem" : "";
-        EXPECT_EQ(ExporterCredentialsRefusal(line, row.url).empty(), row.allowed)
-            << row.url << (row.withCa ? " with exporter-ca=" : "");
+        EXPECT_EQ(ExporterCredentialsRefusal(line, row.url, row.allOnLoopback).empty(), row.allowed)
+            << row.url << (row.allOnLoopback ? " among loopback ones" : " beside others")
+            << (row.withCa ? " with exporter-ca=" : "");
     }
 }
 

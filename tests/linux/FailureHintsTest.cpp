@@ -29,76 +29,44 @@ TEST(AddressHint, OnlyForALineWithoutAScheme) {
     EXPECT_EQ(AddressHint("HTTPS://fs1.example.org:9100"), "");
 }
 
-struct Case {
-    const char* what;
-    TransferFacts facts;
-    std::string_view hint;
-};
-
-class TransferHintRow : public testing::TestWithParam<Case> {};
-
-TEST_P(TransferHintRow, Gives) {
-    EXPECT_EQ(TransferHint(GetParam().facts), GetParam().hint) << GetParam().what;
+TransferFacts Api(std::string_view url, long status) {
+    return {.url = url, .apiRequest = true, .httpStatus = status};
+}
+TransferFacts Scrape(std::string_view url, long status, std::string_view type,
+                     std::string_view body = {}) {
+    return {.url = url, .httpStatus = status, .contentType = type, .bodyStart = body};
+}
+TransferFacts Failed(std::string_view url, int code, std::string_view error) {
+    return {.url = url, .curlCode = code, .curlError = error};
 }
 
-constexpr std::string_view RemoveMetrics = "a discover= URL is the API's base: remove /metrics";
-constexpr std::string_view UseHttp = "the server speaks plain HTTP: use http://";
-constexpr std::string_view HtmlPage = "the reply is an HTML page, not the exporter's metrics: "
-                                      "check the path (the default is /metrics)";
-constexpr std::string_view WrongVersion =
-    "OpenSSL/3.0.19: error:0A00010B:SSL routines::wrong version number";
-
-INSTANTIATE_TEST_SUITE_P(
-    Mistakes, TransferHintRow,
-    testing::Values(
-        Case{"API base ending in /metrics",
-             {.url = "http://prom:9090/metrics", .apiRequest = true, .httpStatus = 404},
-             RemoveMetrics},
-        Case{"... with a slash after it",
-             {.url = "http://prom:9090/metrics/", .apiRequest = true, .httpStatus = 404},
-             RemoveMetrics},
-        Case{"an API under a prefix answering 404",
-             {.url = "http://prom:9090/prom", .apiRequest = true, .httpStatus = 404},
-             ""},
-        Case{"an exporter's /metrics answering 404",
-             {.url = "http://fs1:9100/metrics", .httpStatus = 404},
-             ""},
-        Case{"https to plain HTTP",
-             {.url = "https://fs1:9100/metrics", .curlCode = 35, .curlError = WrongVersion},
-             UseHttp},
-        Case{"... a Prometheus too",
-             {.url = "https://prom:9090",
-              .apiRequest = true,
-              .curlCode = 35,
-              .curlError = WrongVersion},
-             UseHttp},
-        Case{"an untrusted certificate",
-             {.url = "https://fs1:9100/metrics",
-              .curlCode = 60,
-              .curlError = "SSL certificate problem"},
-             ""},
-        Case{"HTML by its type",
-             {.url = "http://fs1:9100/",
-              .httpStatus = 200,
-              .contentType = "text/html; charset=UTF-8"},
-             HtmlPage},
-        Case{"HTML by its first bytes",
-             {.url = "http://fs1:9100/x", .httpStatus = 200, .bodyStart = "\n<!DOCTYPE html>"},
-             HtmlPage},
-        Case{"HTML in a 404",
-             {.url = "http://fs1:9100/x", .httpStatus = 404, .contentType = "text/html"},
-             ""},
-        Case{"the exporter's text",
-             {.url = "http://fs1:9100/metrics",
-              .httpStatus = 200,
-              .contentType = "text/plain; version=0.0.4",
-              .bodyStart = "# HELP"},
-             ""}),
-    [](const testing::TestParamInfo<Case>& info) { return "row" + std::to_string(info.index); });
-
-TEST(WithHint, JoinsOnlyAHint) {
-    EXPECT_EQ(WithHint("the node_uname_info query answered HTTP 404", RemoveMetrics),
-              "the node_uname_info query answered HTTP 404; " + std::string(RemoveMetrics));
+TEST(TransferHint, OnlyWhereTheMistakeShows) {
+    const std::string_view metrics = "a discover= URL is the API's base: remove /metrics";
+    const std::string_view http = "the server speaks plain HTTP: use http://";
+    const std::string_view html = "the reply is an HTML page, not the exporter's metrics: check "
+                                  "the path (the default is /metrics)";
+    const std::string_view version =
+        "OpenSSL/3.0.19: error:0A00010B:SSL routines::wrong version number";
+    const struct {
+        TransferFacts facts;
+        std::string_view hint;
+    } rows[] = {
+        {Api("http://prom:9090/metrics", 404), metrics},
+        {Api("http://prom:9090/metrics/", 404), metrics},
+        {Api("http://prom:9090/prom", 404), ""},          // a prefix of its own
+        {Scrape("http://fs1:9100/metrics", 404, ""), ""}, // an exporter, not an API
+        {Failed("https://fs1:9100/metrics", 35, version), http},
+        {Failed("https://fs1:9100/metrics", 60, "SSL certificate problem"), ""},
+        {Scrape("http://fs1:9100/", 200, "text/html; charset=UTF-8"), html},
+        {Scrape("http://fs1:9100/x", 200, "", "\n<!DOCTYPE html>"), html},
+        {Scrape("http://fs1:9100/x", 404, "text/html"), ""},
+        {Scrape("http://fs1:9100/metrics", 200, "text/plain; version=0.0.4", "# HELP"), ""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(TransferHint(row.facts), row.hint)
+            << row.facts.url << ' ' << row.facts.httpStatus;
+    EXPECT_EQ(WithHint("the node_uname_info query answered HTTP 404", metrics),
+              "the node_uname_info query answered HTTP 404; " + std::string(metrics));
     EXPECT_EQ(WithHint("HTTP 500", ""), "HTTP 500");
 }
 

@@ -254,12 +254,13 @@ TEST(FakePrometheusCredentials, GoBeyondLoopbackOnlyOverHttpsThatExporterCaVouch
     const std::string ca = dir.filePath(QStringLiteral("ca.pem")).toStdString();
     std::ofstream(ca) << "not read before a scrape\n";
 
-    const std::string plain = "http://fs1.example.org:9100/metrics: exporter-user= is sent only "
-                              "over https://, or over http:// to a loopback address; left out\n";
+    const std::string plain = "http://fs1.example.org:9100/metrics: exporter-user= goes over plain "
+                              "http only where every exporter found is on loopback; left out\n";
     const std::string tls = "https://fs2.example.org:9100/metrics: exporter-user= goes beyond "
-                            "loopback only to exporters that exporter-ca= vouches for; left out\n";
+                            "loopback only to exporters exporter-ca= vouches for; left out\n";
     // Neither server is contacted: the list comes from Prometheus alone.
     for (const bool withCa : {false, true}) {
+        SCOPED_TRACE(withCa ? "with exporter-ca=" : "without exporter-ca=");
         TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
                            secret + (withCa ? " exporter-ca=" + ca : std::string()) + "\n");
         ASSERT_EQ(client.Init(), 0u);
@@ -272,6 +273,45 @@ TEST(FakePrometheusCredentials, GoBeyondLoopbackOnlyOverHttpsThatExporterCaVouch
             EXPECT_EQ(names.size(), 1u) << client.Errors();
             EXPECT_EQ(client.Errors(), plain + tls);
         }
+    }
+}
+
+TEST(FakePrometheusCredentials, ALeftOutUrlReachesStandardErrorFiltered) {
+    Script fake("fake_prometheus.py", {});
+    const std::string base = Serving(fake, "bidi");
+    ASSERT_FALSE(base.empty());
+    QTemporaryDir dir;
+    const std::string secret = dir.filePath(QStringLiteral("secret")).toStdString();
+    std::ofstream(secret) << "s3cret\n";
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    TableClient client(base + " discover=node exporter-user=scrape exporter-password-file=" +
+                       secret + "\n");
+    ASSERT_EQ(client.Init(), 0u);
+    const std::string errors = client.Errors();
+    EXPECT_EQ(errors.find("\u202E"), std::string::npos) << errors;
+    EXPECT_TRUE(errors.starts_with("http://fs1")) << errors;
+}
+
+TEST(FakePrometheusLines, TargetsBeyondTheMostListedAreNamedInOneLine) {
+    // 10,002 named targets and one nameless, all up: the reply gives three beyond the limit.
+    Script api("fake_prometheus.py", {QStringLiteral("10002")});
+    TableClient client("http://127.0.0.1:" + api.ReadLine() + " discover=node\n");
+    ASSERT_EQ(client.Init(), 0u);
+    EXPECT_EQ(client.Errors(), "3 discovered servers left out: at most 10000 are listed\n");
+    EXPECT_EQ(client.List().size(), 1u + MaxDiscoveredServers);
+}
+
+TEST(ToldApartNames, KeepTheirPlaceWholeInTheWindowsBuffer) {
+    FakeExporter exporter;
+    exporter.SetMode("name \"" + std::string(300, 'n') + "\"");
+    TableClient client(exporter.Url() + "\n" + exporter.Url() + "\n");
+    ASSERT_EQ(client.Init(), 0u);
+    const std::string place = " (127.0.0.1:" + std::to_string(exporter.Port()) + ")";
+    for (const ConnRef ref : {2u, 3u}) {
+        std::array<unsigned char, ServerNameBufferBytes> name{};
+        ASSERT_EQ(client->GetConnRefInfo(ref, ConnInfoServerName, name.size(), name.data()), 0u);
+        EXPECT_EQ(reinterpret_cast<const char*>(name.data()),
+                  std::string(MaxServerNameBytes - place.size(), 'n') + place);
     }
 }
 

@@ -19,6 +19,8 @@ input and answers "ok MODE" once it applies:
              query as in good
   elsewhere  two targets beyond this machine, never to be contacted: fs1.example.org:9100
              over http, named "plain", and fs2.example.org:9100 over https, named "tls"
+  bidi       as elsewhere, but U+202E (right-to-left override) in the plain one's host
+             and path
   stall      reads the request and never answers
   500, 401   answers with that status
   garbage    a 200 whose body is not JSON
@@ -100,6 +102,8 @@ def elsewhere():
 
 
 ELSEWHERE_TARGETS, ELSEWHERE_NAMES = elsewhere()
+BIDI_TARGETS = ELSEWHERE_TARGETS.replace(b"http://fs1.example.org:9100/metrics",
+                                         "http://fs1\u202e.example.org:9100/\u202egnp.exe".encode())
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -132,8 +136,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send(200, REQUESTS)
             else:
                 self.send(200, NO_NAMES if mode == "nonames" else NAMES)
-        elif mode == "elsewhere":
-            self.send(200, ELSEWHERE_TARGETS if targets else ELSEWHERE_NAMES)
+        elif mode in ("elsewhere", "bidi"):
+            listed = ELSEWHERE_TARGETS if mode == "elsewhere" else BIDI_TARGETS
+            self.send(200, listed if targets else ELSEWHERE_NAMES)
         elif mode == "stall":
             with changed:
                 changed.wait_for(lambda: state["mode"] != "stall", timeout=60)
