@@ -1,21 +1,31 @@
 // SPDX-FileCopyrightText: 2026 The Server Stats authors
 // SPDX-License-Identifier: MIT
 
-// The discovery parse alone for a fleet of 2,000 node exporters: both replies of a
-// Prometheus 2.42 in its own shape (a target as the recorded one, names as its query
-// answers them), read, joined and named. Reports the time and, as "peak_heap_bytes",
-// the most heap that one pass held at once over what it started with; the replies
-// themselves (their size as "reply_bytes") are the caller's and not counted.
+// Discovery of a fleet through both replies of a Prometheus 2.42 in its own shape (a
+// target as the recorded one, names as its query answers them):
+// - the parse alone for 2,000 node exporters, read, joined and named. Reports the time and,
+//   as "peak_heap_bytes", the most heap that one pass held at once over what it started
+//   with; the replies themselves (their size as "reply_bytes") are the caller's;
+// - the client's scan of 10,000 discovered exporters served on 127.0.0.1, with the CPU
+//   time that the network thread ("net_cpu_ms") and the calling thread, the window's at
+//   start-up ("window_cpu_ms"), spent on it.
 
 #include "Discovery.h"
+#include "ExporterClient.h"
+#include "LoopbackServer.h"
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <new>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -68,9 +78,9 @@ std::string Instance(int i) {
     return "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) + ":9100";
 }
 
-std::string TargetsReply() {
+std::string TargetsReply(int servers = Servers) {
     std::string list;
-    for (int i = 0; i < Servers; ++i) {
+    for (int i = 0; i < servers; ++i) {
         const std::string at = Instance(i);
         list += std::string(i ? "," : "") + R"({"discoveredLabels":{"__address__":")" + at +
                 R"(","__metrics_path__":"/metrics","__scheme__":"http","__scrape_interval__":"15s",)"
@@ -83,9 +93,9 @@ std::string TargetsReply() {
     return R"({"status":"success","data":{"activeTargets":[)" + list + R"(],"droppedTargets":[]}})";
 }
 
-std::string NamesReply() {
+std::string NamesReply(int servers = Servers) {
     std::string list;
-    for (int i = 0; i < Servers; ++i)
+    for (int i = 0; i < servers; ++i)
         list += std::string(i ? "," : "") + R"x({"metric":{"__name__":"node_uname_info","domainname":"(none)",)x"
                 R"("instance":")" + Instance(i) + R"(","job":"node","machine":"x86_64","nodename":"fileserver-)" +
                 std::to_string((i * 7919) % Servers) +
@@ -139,5 +149,62 @@ void DiscoveryDeepRefused(benchmark::State& state) {
     }
 }
 BENCHMARK(DiscoveryDeepRefused)->Unit(benchmark::kMicrosecond);
+
+/* CPU time of the calling thread, in milliseconds. */
+double ThreadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+/* CPU time of this process's thread named `name`, in milliseconds; 0 without one. */
+double NamedThreadCpuMs(const std::string& name) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string line;
+        if (!std::getline(comm, line) || line != name)
+            continue;
+        std::ifstream schedstat(task.path() / "schedstat");
+        double ns = 0;
+        schedstat >> ns;
+        return ns / 1e6;
+    }
+    return 0;
+}
+
+void DiscoveryStartUp(benchmark::State& state) {
+    constexpr int Fleet = 10000;
+    LoopbackServer prometheus({{"/api/v1/targets", TargetsReply(Fleet)}, {"/api/v1/query", NamesReply(Fleet)}});
+    if (!prometheus.Ready()) {
+        state.SkipWithError("no socket");
+        return;
+    }
+    double window = 0;
+    double network = 0;
+    double scan = 0;
+    std::size_t listed = 0;
+    for (auto _ : state) {
+        std::ostringstream errors;
+        ConnectionEntry line{prometheus.Base(), {}, {}, {}, true};
+        line.discoverJob = "node";
+        ExporterClient client({line}, ExporterTiming{}, errors);
+        const double before = ThreadCpuMs();
+        const auto start = std::chrono::steady_clock::now();
+        fprintf(stderr, "DBG start t=%lld\n", (long long)start.time_since_epoch().count() / 1000000);
+        client.ScanNames();
+        fprintf(stderr, "DBG end t=%lld\n", (long long)std::chrono::steady_clock::now().time_since_epoch().count() / 1000000);
+        window = ThreadCpuMs() - before;
+        scan = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        network = NamedThreadCpuMs("ServerStats net");
+        listed = client.ServerCount();
+        if (listed == 0)
+            state.SetLabel(errors.str().substr(0, 200));
+    }
+    state.counters["listed"] = double(listed);
+    state.counters["window_cpu_ms"] = window;
+    state.counters["net_cpu_ms"] = network;
+    state.counters["scan_ms"] = scan;
+}
+BENCHMARK(DiscoveryStartUp)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace

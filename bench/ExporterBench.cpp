@@ -1,101 +1,40 @@
 // SPDX-FileCopyrightText: 2026 The Server Stats authors
 // SPDX-License-Identifier: MIT
 
-// Cost of one statistics request of the remote backend once a scrape has completed:
-// the network thread has parsed the reply into a record, and the request copies it
-// under a mutex and fills the reply record. A server thread answers every scrape
-// with a recorded reply; the network thread scrapes it once a second meanwhile.
+// The remote backend on 127.0.0.1:
+// - the cost of one statistics request once a scrape has completed: the network thread has
+//   parsed the reply into a record, and the request copies it under a mutex and fills the
+//   reply record, while the network thread scrapes once a second meanwhile;
+// - the scan of 256 exporters' lines whose replies are 200 KB each (a 128-CPU server's),
+//   with the process's peak resident set as "peak_rss_mb": run it in a process of its own
+//   (--benchmark_filter=Scan) for that figure to be its own.
 #include "ExporterClient.h"
+#include "LoopbackServer.h"
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <sys/resource.h>
 
+#include <chrono>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
-#include <thread>
 
 namespace {
 
-/* Answers every HTTP request on 127.0.0.1 with the same reply, over kept-alive connections. */
-class RecordedServer {
-public:
-    explicit RecordedServer(const std::string& bodyFile) {
-        std::ifstream file(bodyFile, std::ios::binary);
-        std::ostringstream body;
-        body << file.rdbuf();
-        m_reply = "HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4\r\nContent-Length: " +
-                  std::to_string(body.str().size()) + "\r\n\r\n" + body.str();
-        m_listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(m_listener, 4) != 0 ||
-            getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~RecordedServer() {
-        shutdown(m_listener, SHUT_RDWR);
-        close(m_listener);
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    RecordedServer(const RecordedServer&) = delete;
-    RecordedServer& operator=(const RecordedServer&) = delete;
-
-    bool Ready() const { return m_port != 0 && m_reply.size() > 100; }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/metrics"; }
-
-private:
-    void serve() {
-        for (;;) {
-            const int connection = accept(m_listener, nullptr, nullptr);
-            if (connection < 0)
-                return;
-            std::string request;
-            char buffer[4096];
-            for (;;) {
-                const ssize_t n = read(connection, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                request.append(buffer, std::size_t(n));
-                // A request ends with an empty line; the backend sends no body.
-                for (std::size_t end; (end = request.find("\r\n\r\n")) != std::string::npos;) {
-                    request.erase(0, end + 4);
-                    std::size_t sent = 0;
-                    while (sent < m_reply.size()) {
-                        const ssize_t w = write(connection, m_reply.data() + sent, m_reply.size() - sent);
-                        if (w <= 0)
-                            break;
-                        sent += std::size_t(w);
-                    }
-                }
-            }
-            close(connection);
-        }
-    }
-
-    std::string m_reply;
-    int m_listener = -1;
-    int m_port = 0;
-    std::thread m_thread;
-};
+std::string Recorded(const char* file) {
+    std::ifstream in(std::string(SERVERSTATS_TEST_DATA) + "/" + file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 template <bool Cache> void StatisticsCall(benchmark::State& state, const char* file) {
-    RecordedServer server(std::string(SERVERSTATS_TEST_DATA) + "/" + file);
-    if (!server.Ready()) {
+    LoopbackServer server({{"/", Recorded(file)}});
+    if (!server.Ready() || Recorded(file).size() < 100) {
         state.SkipWithError("no recorded reply or no socket");
         return;
     }
-    ExporterClient client({ConnectionEntry{server.Url(), {}, {}, {}}});
+    ExporterClient client({ConnectionEntry{server.Base() + "/metrics", {}, {}, {}}});
     ConnectionHandle handle = 0;
     if (client.Open(0, handle) != 0) {
         state.SkipWithError("cannot open the recorded server");
@@ -121,5 +60,33 @@ void CacheInfo2Cpu(benchmark::State& state) { StatisticsCall<true>(state, "expor
 BENCHMARK(ServerInfo2Cpu)->Unit(benchmark::kNanosecond);
 BENCHMARK(ServerInfo64Cpu)->Unit(benchmark::kNanosecond);
 BENCHMARK(CacheInfo2Cpu)->Unit(benchmark::kNanosecond);
+
+void ScanOf256WideReplies(benchmark::State& state) {
+    std::string reply = Recorded("exporter-64cpu.txt");
+    const std::string filler = "# filler line of a long but valid reply\n";
+    while (reply.size() + filler.size() < 200'000)
+        reply.insert(0, filler);
+    LoopbackServer server({{"/", reply}});
+    if (!server.Ready()) {
+        state.SkipWithError("no socket");
+        return;
+    }
+    const std::vector<ConnectionEntry> lines(256, ConnectionEntry{server.Base() + "/metrics", {}, {}, {}});
+    std::size_t named = 0;
+    for (auto _ : state) {
+        std::ostringstream errors;
+        ExporterClient client(lines, ExporterTiming{}, errors);
+        client.ScanNames();
+        named = 0;
+        std::array<unsigned char, 256> name{};
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            named += client.ServerName(i, name.size(), name.data()) == 0 ? 1 : 0;
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["named"] = double(named);
+    state.counters["peak_rss_mb"] = double(usage.ru_maxrss) / 1024;
+}
+BENCHMARK(ScanOf256WideReplies)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace

@@ -2,32 +2,47 @@
 // SPDX-License-Identifier: MIT
 
 #pragma once
-// The client of this platform: this machine through the stand-in, as the primary
-// connection and reference 1, and after it every server of the connection table,
-// references 2, 3, ... in table order, through their node exporters. Without a
-// table, or with an empty one, it is exactly the stand-in. It hands out its own
-// handles, each standing for one backend's handle, so that no backend's numbers
-// reach the caller.
+// Two clients joined into one, through the client interface alone: the first's
+// connections, its primary among them, then the second's. On this platform the first
+// is this machine through the stand-in and the second the connection table's
+// servers through their node exporters; without a table it is exactly the stand-in.
+// It hands out its own references and handles, each standing for one backend's,
+// so that no backend's numbers reach the caller, and answers with codes of its own
+// for those it does not know.
 
 #include "ClientLibrary.h"
-#include "ExporterClient.h"
-#include "LocalMachineClient.h"
+#include "ExporterTiming.h"
+#include "HandleTable.h"
 
-#include <array>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 class RoutingClient : public ClientLibrary {
 public:
-    /* `tablePath` is read once, by ClientInit, which reports unusable lines to `errors`;
-       `procRoot` is where the stand-in finds the proc file system. Tests pass their own. */
+    // Result codes of the router itself, all within 0 to 0xFFFF.
+    static constexpr ClientResult NoMoreConnections = 0x88FF; // the scan has passed the last one
+    static constexpr ClientResult InvalidHandle = 0x8A01;     // the handle is not open
+    static constexpr ClientResult UnknownConnRef = 0x8A02;    // no such connection reference
+    static constexpr ClientResult TooManyOpen = 0x8A03;       // every handle of the table is in use
+
+    /* The most handles open at once, over both backends. */
+    static constexpr int MaxHandles = 32;
+
+    /* Joins `first` and `second`; ClientInit starts the first, then the second. */
+    RoutingClient(std::unique_ptr<ClientLibrary> first, std::unique_ptr<ClientLibrary> second);
+    /* This platform's: the stand-in on `procRoot`, then the servers of the table at
+       `tablePath`, read and scanned by ClientInit, which reports unusable lines and servers
+       left out to `errors`. Tests pass their own. */
     explicit RoutingClient(std::string tablePath, std::string procRoot = "/proc",
                            ExporterTiming timing = {}, std::ostream& errors = std::cerr);
 
-    /* Starts the stand-in, reads the table and scans its servers for their names, waiting at
-       most the timing's scan for all of them together. */
+    /* Starts the first backend, and once it is ready the second; a second that cannot start
+       lists nothing. Then numbers their connections. */
     ClientResult ClientInit(void* reserved1, void* reserved2) override;
     ClientResult GetPrimaryConnRef(ConnRef& ref) override;
     ClientResult ScanConnRefs(ScanIterator& iterator, ConnRef& ref) override;
@@ -39,33 +54,32 @@ public:
     ClientResult GetServerInfoRecord(ConnectionHandle handle, ServerInfoRecord& record) override;
     ClientResult GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) override;
 
-    /* What the overview asks of the table's servers, as the list holds them. */
-    FleetPlan OverviewPlan() const;
-    /* Sends the overview's GETs on the network thread; empty without a table. */
-    FleetGet OverviewGet();
-
-    /* The most handles open at once: every backend's all together. */
-    static constexpr int MaxHandles = LocalMachineClient::MaxHandles + ExporterClient::MaxHandles;
+    /* The second backend, as given. */
+    ClientLibrary& Second() { return *m_second; }
+    /* This client's reference for the connection `inner` of `backend`, once numbered. */
+    std::optional<ConnRef> OuterRef(const ClientLibrary& backend, ConnRef inner) const;
 
 private:
-    enum class Backend { None, Local, Remote };
-    /* What one of this client's handles stands for; its handle is its index + 1. */
+    /* What one of this client's references or handles stands for. */
     struct Route {
-        Backend backend = Backend::None;
-        ConnectionHandle inner = 0;
+        ClientLibrary* backend = nullptr;
+        std::uint32_t inner = 0;
     };
 
-    /* The remote server behind a reference, or false for the stand-in's own. */
-    bool remoteServer(ConnRef ref, std::size_t& server) const;
-    /* The route of an open handle, or null. */
-    Route* route(ConnectionHandle handle);
+    /* The route of a reference, or null. */
+    const Route* ref(ConnRef ref) const;
+    /* Numbers the connections of `backend` after those already known. */
+    void number(ClientLibrary& backend);
 
-    std::string m_tablePath;
-    ExporterTiming m_timing;
-    std::ostream& m_errors;
-    LocalMachineClient m_local;
-    bool m_tableRead = false;
-    /* Only a table with servers in it brings up the network at all. */
-    std::unique_ptr<ExporterClient> m_remote;
-    std::array<Route, MaxHandles> m_routes{};
+    std::unique_ptr<ClientLibrary> m_first;
+    std::unique_ptr<ClientLibrary> m_second;
+    bool m_secondStarted = false;
+    std::vector<Route> m_refs; // reference - 1
+    HandleTable<Route, MaxHandles> m_handles;
 };
+
+struct ListedServer;
+class FleetReadings;
+/* The overview's readings of a router made by this platform's constructor: this machine from
+   `listed` through the stand-in, and the table's servers; the platform's PlatformFleet. */
+std::unique_ptr<FleetReadings> RoutedFleet(RoutingClient& router, std::vector<ListedServer> listed);

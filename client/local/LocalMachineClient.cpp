@@ -101,31 +101,24 @@ ClientResult LocalMachineClient::NWCCOpenConnByRef(ConnRef ref, std::uint32_t, s
                                                    ConnectionHandle& handle) {
     if (ref != LocalRef)
         return UnknownConnRef;
-    auto slot = std::find_if(m_slots.begin(), m_slots.end(),
-                             [](const HandleSlot& candidate) { return !candidate.open; });
-    if (slot == m_slots.end())
+    if (m_handles.Full())
         return TooManyOpen;
     // Without a starting point the first utilisation could not be measured.
     const std::optional<CpuTimes> now = readCpuTimes();
     if (!now)
         return ProcUnreadable;
-    *slot = HandleSlot{true, *now};
-    handle = ConnectionHandle(slot - m_slots.begin()) + 1;
+    handle = *m_handles.Open(HandleSlot{*now});
     return 0;
 }
 
 ClientResult LocalMachineClient::CloseConn(ConnectionHandle handle) {
-    HandleSlot* slot = openSlot(handle);
-    if (slot == nullptr)
-        return InvalidHandle;
-    slot->open = false;
-    return 0;
+    return m_handles.Close(handle) ? 0 : InvalidHandle;
 }
 
 ClientResult LocalMachineClient::GetServerInfoRecord(ConnectionHandle handle,
                                                      ServerInfoRecord& record) {
     record.fill(std::byte{0});
-    HandleSlot* slot = openSlot(handle);
+    HandleSlot* slot = m_handles.Find(handle);
     if (slot == nullptr)
         return InvalidHandle;
     const std::optional<CpuTimes> now = readCpuTimes();
@@ -140,7 +133,7 @@ ClientResult LocalMachineClient::GetServerInfoRecord(ConnectionHandle handle,
 ClientResult LocalMachineClient::GetCacheInfoRecord(ConnectionHandle handle,
                                                     CacheInfoRecord& record) {
     record.fill(std::byte{0});
-    if (openSlot(handle) == nullptr)
+    if (m_handles.Find(handle) == nullptr)
         return InvalidHandle;
     const std::optional<std::string_view> text = readFile(m_vmstatPath);
     if (!text)
@@ -228,11 +221,4 @@ LocalMachineClient::parseCpuLine(std::string_view stat) {
         return std::nullopt;
     times.busy = times.total - idle;
     return times;
-}
-
-LocalMachineClient::HandleSlot* LocalMachineClient::openSlot(ConnectionHandle handle) {
-    if (handle < 1 || handle > m_slots.size())
-        return nullptr;
-    HandleSlot& slot = m_slots[handle - 1];
-    return slot.open ? &slot : nullptr;
 }

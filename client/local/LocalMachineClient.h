@@ -9,6 +9,7 @@
 
 #include "BusyShare.h"
 #include "ClientLibrary.h"
+#include "HandleTable.h"
 
 #include <array>
 #include <cstdint>
@@ -48,9 +49,8 @@ public:
     ClientResult GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) override;
 
 private:
-    /* One entry of the handle table; its handle is its index + 1, so never 0, 999 or 0xFFFF. */
+    /* What an open handle holds. */
     struct HandleSlot {
-        bool open = false;
         /* CPU times at the open or at the last successful utilisation request. */
         CpuTimes since{};
     };
@@ -62,13 +62,11 @@ private:
     std::optional<CpuTimes> readCpuTimes();
     /* The aggregate "cpu" line of a stat file's text; empty when missing or garbled. */
     static std::optional<CpuTimes> parseCpuLine(std::string_view stat);
-    /* The slot of an open handle, or null. */
-    HandleSlot* openSlot(ConnectionHandle handle);
 
     std::string m_statPath;
     std::string m_vmstatPath;
     std::string m_hostnamePath;
-    std::array<HandleSlot, MaxHandles> m_slots{};
+    HandleTable<HandleSlot, MaxHandles> m_handles;
     // /proc/vmstat is a few KB; one buffer serves every read, so requests never allocate.
     std::array<char, 16384> m_buffer{};
 };

@@ -111,8 +111,16 @@ ClientResult DiscoveryHttpResult(long status) {
     return DiscoveryCode::BadAnswer;
 }
 
-std::string TargetsRequestUrl(std::string_view base) {
-    return ApiUrl(base, "/api/v1/targets", "state=active", false);
+std::string TargetsRequestUrl(std::string_view base, std::string_view job) {
+    std::string url = ApiUrl(base, "/api/v1/targets", "state=active", false);
+    if (job.empty() || url.empty())
+        return url;
+    const UrlHandle parsed = ParseHttpUrl(url);
+    const std::string pool = "scrapePool=" + std::string(job);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_QUERY, pool.c_str(),
+                                CURLU_APPENDQUERY | CURLU_URLENCODE) != CURLUE_OK)
+        return {};
+    return Part(parsed.get(), CURLUPART_URL);
 }
 
 std::string NamesRequestUrl(std::string_view base, std::string_view job) {

@@ -42,10 +42,11 @@ inline bool DiscoveryFallsBack(long targetsStatus) {
 }
 
 /* The two requests under the API's base URL (the table's, a path prefix allowed, any
-   query or fragment dropped): /api/v1/targets?state=active, and /api/v1/query with
-   query=node_uname_info{job="JOB"} URL-encoded. Empty where `base` is not an http or
-   https URL with a host. */
-std::string TargetsRequestUrl(std::string_view base);
+   query or fragment dropped): /api/v1/targets?state=active&scrapePool=JOB (without a job,
+   no pool), and /api/v1/query with query=node_uname_info{job="JOB"} URL-encoded. Empty
+   where `base` is not an http or https URL with a host. Prometheus 2.42 and later filter
+   the targets by pool; an older one sends them all, and the reader still keeps the job's. */
+std::string TargetsRequestUrl(std::string_view base, std::string_view job = {});
 std::string NamesRequestUrl(std::string_view base, std::string_view job);
 
 /* `url` as libcurl normalises it (lower-case scheme and host, no default port, "/metrics"

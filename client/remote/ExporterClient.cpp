@@ -4,10 +4,11 @@
 #include "ExporterClient.h"
 
 #include "BusyShare.h"
-#include "CredentialPolicy.h"
+#include "CurlLoop.h"
 #include "Discovery.h"
+#include "FleetDiscovery.h"
 #include "FleetTransport.h"
-#include "ScrapeOptions.h"
+#include "ScrapeSchedule.h"
 #include "ScrapeThread.h"
 #include "ServerName.h"
 
@@ -23,25 +24,24 @@ using Clock = std::chrono::steady_clock;
 
 /* A listed name's longest, in bytes, as the window's buffer keeps it whole. */
 constexpr std::size_t MaxNameBytes = MaxServerNameBytes;
-/* Servers left out one by one on standard error; past this, only their count. */
-constexpr std::size_t MaxReportedServers = 20;
-
-std::string Seconds(std::chrono::milliseconds duration) {
-    const auto tenths = (duration.count() + 50) / 100;
-    std::string text = std::to_string(tenths / 10);
-    if (tenths % 10 != 0) {
-        text += '.';
-        text += std::to_string(tenths % 10);
-    }
-    text += " s";
-    return text;
-}
 
 } // namespace
 
 ExporterClient::ExporterClient(std::vector<ConnectionEntry> servers, ExporterTiming timing,
                                std::ostream& errors)
     : m_timing(timing), m_errors(errors) {
+    start(std::move(servers));
+}
+
+ExporterClient::ExporterClient(std::string tablePath, std::function<std::string()> ownName,
+                               ExporterTiming timing, std::ostream& errors)
+    : m_tablePath(std::move(tablePath)), m_ownName(std::move(ownName)), m_timing(timing),
+      m_errors(errors) {}
+
+ExporterClient::~ExporterClient() = default;
+
+void ExporterClient::start(std::vector<ConnectionEntry> servers) {
+    m_started = true;
     for (ConnectionEntry& line : servers) {
         const bool discovery = !line.discoverJob.empty();
         std::vector<ConnectionEntry>& kind = discovery ? m_discoveryLines : m_servers;
@@ -50,7 +50,8 @@ ExporterClient::ExporterClient(std::vector<ConnectionEntry> servers, ExporterTim
     }
     m_exporterLines = m_servers.size();
     m_discovered.resize(m_discoveryLines.size());
-    m_thread = std::make_unique<ScrapeThread>(m_servers, timing);
+    if (!m_lines.empty())
+        m_thread = std::make_unique<ScrapeThread>(m_servers, m_timing);
     m_foundNames.resize(m_servers.size());
     m_names.resize(m_servers.size());
     m_nameResults.resize(m_servers.size(), NoAnswer);
@@ -59,33 +60,68 @@ ExporterClient::ExporterClient(std::vector<ConnectionEntry> servers, ExporterTim
     std::iota(m_listed.begin(), m_listed.end(), std::size_t(0));
 }
 
-ExporterClient::~ExporterClient() = default;
+ClientResult ExporterClient::ClientInit(void*, void*) {
+    if (!m_started) {
+        start(ReadConnectionTable(m_tablePath, m_errors));
+        if (m_thread)
+            ScanNames(m_ownName ? m_ownName() : std::string());
+    }
+    return 0;
+}
+
+ClientResult ExporterClient::GetPrimaryConnRef(ConnRef& ref) {
+    if (m_listed.empty())
+        return UnknownServer;
+    ref = 1;
+    return 0;
+}
+
+ClientResult ExporterClient::ScanConnRefs(ScanIterator& iterator, ConnRef& ref) {
+    if (iterator >= m_listed.size())
+        return NoMoreConnections;
+    ref = ++iterator;
+    return 0;
+}
+
+ClientResult ExporterClient::GetConnRefInfo(ConnRef ref, std::uint32_t infoType,
+                                            std::uint32_t bufferLength, unsigned char* buffer) {
+    if (infoType != ConnInfoServerName) {
+        if (buffer != nullptr && bufferLength > 0)
+            buffer[0] = '\0';
+        return ref >= 1 && ref <= m_listed.size() ? UnknownInfoType : UnknownServer;
+    }
+    return ServerName(std::size_t(ref) - 1, bufferLength, buffer);
+}
+
+ClientResult ExporterClient::NWCCOpenConnByRef(ConnRef ref, std::uint32_t, std::uint32_t,
+                                               ConnectionHandle& handle) {
+    return ref == 0 ? UnknownServer : Open(std::size_t(ref) - 1, handle);
+}
+
+std::size_t ExporterClient::ReplyPoolUsed() {
+    return m_thread ? m_thread->PoolUsed() : 0;
+}
 
 std::size_t ExporterClient::ServerCount() const {
     return m_listed.size();
 }
 
 void ExporterClient::ScanNames(std::string_view ownName) {
+    if (!m_thread)
+        return;
     const Clock::time_point deadline = Clock::now() + m_timing.scan;
     // Both requests of every discovery line, on the network thread beside the scrapes.
-    std::vector<std::pair<std::size_t, std::size_t>> fetches;
-    if (!m_discoveryDone) {
-        for (const ConnectionEntry& line : m_discoveryLines) {
-            ConnectionEntry request = line; // the API's own user, password and trust
-            request.url = TargetsRequestUrl(line.url);
-            const std::size_t targets = m_thread->Fetch(request);
-            request.url = NamesRequestUrl(line.url, line.discoverJob);
-            fetches.emplace_back(targets, m_thread->Fetch(std::move(request)));
-        }
+    std::unique_ptr<FleetDiscovery> discovery;
+    if (!m_discoveryDone && !m_discoveryLines.empty()) {
+        discovery = std::make_unique<FleetDiscovery>(m_discoveryLines, m_timing);
+        discovery->Ask(m_thread->Loop());
     }
     std::vector<std::size_t> exporters(m_exporterLines);
     std::iota(exporters.begin(), exporters.end(), std::size_t(0));
     m_thread->Restart(exporters, false);
     m_thread->WaitForAnswers(exporters, deadline);
-    if (!fetches.empty()) {
-        m_thread->WaitForFetches(deadline);
-        m_thread->DropFetches(); // nothing waits beyond the scan
-    }
+    if (discovery)
+        discovery->Wait(deadline);
     m_thread->EndScan(exporters);
     for (std::size_t server : exporters) {
         const ServerAnswer answer = m_thread->Answer(server);
@@ -94,7 +130,7 @@ void ExporterClient::ScanNames(std::string_view ownName) {
         m_nameResults[server] = answer.answered ? answer.result : NoAnswer;
         std::string reason = answer.reason;
         if (!answer.answered)
-            reason = "no answer in " + Seconds(m_timing.scan);
+            reason = "no answer in " + InSeconds(m_timing.scan);
         else if (answer.result == 0 && answer.name.empty())
             reason = "the exporter gives no node name fit for a list";
         if (answer.answered && answer.result == 0)
@@ -104,71 +140,27 @@ void ExporterClient::ScanNames(std::string_view ownName) {
     }
     if (!m_discoveryDone) {
         m_discoveryDone = true;
-        addDiscovered(fetches);
+        if (discovery)
+            addDiscovered(*discovery);
     }
     makeList(ownName);
     m_errors.flush();
 }
 
-void ExporterClient::addDiscovered(std::span<const std::pair<std::size_t, std::size_t>> fetches) {
-    std::vector<ConnectionEntry> found;
-    std::size_t beyond = 0;    // past the most servers discovered in all
-    std::size_t plainHttp = 0; // left out for the credentials they would be sent
-    for (std::size_t line = 0; line < fetches.size(); ++line) {
-        const ConnectionEntry& from = m_discoveryLines[line];
-        FetchReply targets = m_thread->TakeFetch(fetches[line].first);
-        FetchReply names = m_thread->TakeFetch(fetches[line].second);
-        DiscoveryOutcome outcome;
-        if (!targets.done || !names.done)
-            outcome.reason = "no answer in " + Seconds(m_timing.scan);
-        else if (targets.failure != 0)
-            outcome.reason = "the targets request: " + targets.error;
-        else if (names.failure != 0)
-            outcome.reason = "the node_uname_info query: " + names.error;
-        else
-            outcome = ReadDiscovery(targets.status, targets.body.View(), names.status,
-                                    names.body.View(), from.discoverJob,
-                                    !from.exporterCaFile.empty());
-        beyond += outcome.leftOut;
-        if (outcome.servers.empty()) {
-            m_errors << PrintableText(from.url) << ": " << PrintableText(outcome.reason) << '\n';
-            continue;
-        }
-        const bool allOnLoopback =
-            std::all_of(outcome.servers.begin(), outcome.servers.end(),
-                        [](const DiscoveredServer& s) { return IsLoopbackUrl(s.scrapeUrl); });
-        for (DiscoveredServer& server : outcome.servers) {
-            const bool https = server.scrapeUrl.starts_with("https://");
-            const bool loopback = IsLoopbackUrl(server.scrapeUrl);
-            // Prometheus names the exporters: the password goes only where the site's trust does.
-            const std::string_view refused =
-                ExporterCredentialsRefusal(from, server.scrapeUrl, allOnLoopback);
-            if (!refused.empty()) {
-                if (++plainHttp <= MaxReportedServers)
-                    m_errors << PrintableText(server.scrapeUrl) << ": " << refused << "; left out\n";
-                continue;
-            }
-            if (m_servers.size() - m_exporterLines + found.size() == MaxDiscoveredServers) {
-                ++beyond;
-                continue;
-            }
-            m_discovered[line].push_back(m_servers.size() + found.size());
-            found.push_back({server.scrapeUrl, from.exporterUser, from.exporterPassword,
-                             https ? from.exporterCaFile : std::string(), loopback});
-            m_foundNames.push_back(std::move(server.name));
-            m_instances.push_back(std::move(server.instance));
-        }
+void ExporterClient::addDiscovered(FleetDiscovery& discovery) {
+    std::vector<FoundServer> found = discovery.Merge({}, MaxDiscoveredServers, m_errors);
+    std::vector<ConnectionEntry> added;
+    added.reserve(found.size());
+    for (FoundServer& server : found) {
+        m_discovered[server.line].push_back(m_servers.size() + added.size());
+        added.push_back(std::move(server.entry));
+        m_foundNames.push_back(std::move(server.name));
+        m_instances.push_back(std::move(server.instance));
     }
-    if (plainHttp > MaxReportedServers)
-        m_errors << plainHttp - MaxReportedServers
-                 << " more servers left out for where exporter-user= may go\n";
-    if (beyond > 0)
-        m_errors << beyond << " discovered servers left out: at most " << MaxDiscoveredServers
-                 << " are listed\n";
     m_names.resize(m_foundNames.size());
     m_nameResults.resize(m_foundNames.size(), 0);
-    m_servers.insert(m_servers.end(), found.begin(), found.end());
-    m_thread->AddServers(std::move(found));
+    m_servers.insert(m_servers.end(), added.begin(), added.end());
+    m_thread->AddServers(std::move(added));
 }
 
 void ExporterClient::makeList(std::string_view ownName) {
@@ -237,9 +229,7 @@ ClientResult ExporterClient::Open(std::size_t entry, ConnectionHandle& handle) {
     if (entry >= m_listed.size())
         return UnknownServer;
     const std::size_t server = m_listed[entry];
-    auto slot = std::find_if(m_slots.begin(), m_slots.end(),
-                             [](const HandleSlot& candidate) { return !candidate.open; });
-    if (slot == m_slots.end())
+    if (m_handles.Full())
         return TooManyOpen;
 
     // Another handle on the same server keeps its records; a first one starts from nothing.
@@ -249,41 +239,38 @@ ClientResult ExporterClient::Open(std::size_t entry, ConnectionHandle& handle) {
     m_thread->WaitForAnswers(servers, Clock::now() + m_timing.open);
     const ServerAnswer answer = m_thread->Answer(server);
     const ClientResult result = answer.answered ? answer.result : NoAnswer;
+    m_thread->EndScan(servers); // it stays wanted as long as it is watched
     if (result != 0) {
         m_thread->Watch(server, false);
-        m_thread->EndScan(servers);
+        m_errors << PrintableText(m_servers[server].url) << ": "
+                 << PrintableText(answer.answered ? answer.reason
+                                                  : "no answer in " + InSeconds(m_timing.open))
+                 << std::endl;
         return result;
     }
-    m_thread->EndScan(servers); // it stays wanted as long as it is watched
-    *slot = HandleSlot{true, false, server};
-    handle = ConnectionHandle(slot - m_slots.begin()) + 1;
+    handle = *m_handles.Open(Opened{server, false});
     return 0;
 }
 
 ClientResult ExporterClient::Close(ConnectionHandle handle) {
-    HandleSlot* slot = openSlot(handle);
+    const Opened* slot = m_handles.Find(handle);
     if (slot == nullptr)
         return InvalidHandle;
-    // The server's connection stays alive for the next open, and its thread stops scraping.
-    slot->open = false;
+    // The server's connection stays alive for the next open; its thread stops scraping, and
+    // the last close gives back its reply memory.
     m_thread->Watch(slot->server, false);
+    m_handles.Close(handle);
     return 0;
 }
 
-ExporterClient::HandleSlot* ExporterClient::openSlot(ConnectionHandle handle) {
-    if (handle < 1 || handle > ConnectionHandle(MaxHandles) || !m_slots[handle - 1].open)
-        return nullptr;
-    return &m_slots[handle - 1];
-}
-
-ClientResult ExporterClient::failed(HandleSlot& slot, ClientResult result) {
+ClientResult ExporterClient::failed(Opened& slot, ClientResult result) {
     if (!slot.reported) {
         // Once a handle, when it first fails: the window suspends its sampling then.
         slot.reported = true;
         const ServerAnswer answer = m_thread->Answer(slot.server);
         m_errors << PrintableText(m_servers[slot.server].url) << ": ";
         if (result == NoAnswer)
-            m_errors << "no good answer in " << Seconds(m_timing.stale)
+            m_errors << "no good answer in " << InSeconds(m_timing.stale)
                      << (answer.reason.empty() ? "" : "; last: ");
         m_errors << PrintableText(answer.reason) << std::endl;
     }
@@ -291,13 +278,13 @@ ClientResult ExporterClient::failed(HandleSlot& slot, ClientResult result) {
 }
 
 ClientResult ExporterClient::freshReading(ConnectionHandle handle, ServerReading& reading) {
-    HandleSlot* slot = openSlot(handle);
+    Opened* slot = m_handles.Find(handle);
     if (slot == nullptr)
         return InvalidHandle;
     reading = m_thread->Reading(slot->server);
     if (reading.failure != 0)
         return failed(*slot, reading.failure);
-    if (!reading.newest || Clock::now() - reading.newestAt > m_timing.stale)
+    if (!reading.newest || !ScrapeSchedule::Fresh(reading.newestAt, Clock::now(), m_timing.stale))
         return failed(*slot, NoAnswer);
     return 0;
 }
@@ -358,7 +345,12 @@ FleetPlan ExporterClient::OverviewPlan(ConnRef firstRef) const {
 }
 
 FleetGet ExporterClient::OverviewGet() {
+    if (!m_thread) {
+        return [](const ConnectionEntry&, const FleetDone& done) {
+            done(FleetFetch{false, "the network did not start", {}});
+        };
+    }
     if (!m_overview)
-        m_overview = std::make_unique<FleetTransport>(*m_thread);
+        m_overview = std::make_unique<FleetTransport>(m_thread->Loop());
     return m_overview->Get();
 }

@@ -3,21 +3,17 @@
 
 #include "FleetTransport.h"
 
+#include "ExporterClient.h"
 #include "PrometheusReply.h"
 #include "ScrapeOptions.h"
 
 namespace {
 
-/* "3 s", "2.5 s". */
-std::string InSeconds(std::chrono::milliseconds duration) {
-    const auto tenths = (duration.count() + 50) / 100;
-    std::string text = std::to_string(tenths / 10);
-    if (tenths % 10 != 0) {
-        text += '.';
-        text += std::to_string(tenths % 10);
-    }
-    return text;
-}
+/* What the overview's replies may hold together beyond their own share, and the share; a
+   growing reply takes a megabyte at a time. */
+constexpr std::size_t PoolBytes = MaxApiReplyBytes;
+constexpr std::size_t OwnBytes = 64 * 1024;
+constexpr std::size_t TicketBytes = std::size_t(1) << 20;
 
 } // namespace
 
@@ -44,7 +40,8 @@ std::string FleetFailure(CURLcode result, long status, std::string_view error,
     }
 }
 
-FleetTransport::FleetTransport(ScrapeThread& network) : m_network(network) {
+FleetTransport::FleetTransport(CurlLoop& loop)
+    : m_loop(loop), m_memory(PoolBytes, OwnBytes, TicketBytes) {
     // An API request's timeouts, and a scrape's.
     m_timing.scan = m_timing.open = m_timing.stale = Timeout;
 }
@@ -61,15 +58,13 @@ FleetGet FleetTransport::Get() {
             return;
         }
         const std::size_t limit = api ? MaxApiReplyBytes : ExporterClient::MaxReplyBytes;
-        m_network.Get(std::move(handle), limit,
-                      [done = std::move(done)](CURLcode result, long status, const std::string& error,
-                                               std::string_view body) {
-                          FleetFetch fetch;
-                          fetch.ok = result == CURLE_OK && status == 200;
-                          if (!fetch.ok)
-                              fetch.failure = FleetFailure(result, status, error, Timeout);
-                          fetch.body = body;
-                          done(fetch);
-                      });
+        m_loop.Get(std::move(handle), m_memory, limit, [done = std::move(done)](FinishedTransfer& t) {
+            FleetFetch fetch;
+            fetch.ok = t.result == CURLE_OK && t.status == 200;
+            if (!fetch.ok)
+                fetch.failure = FleetFailure(t.result, t.status, t.error, Timeout);
+            fetch.body = t.body.View();
+            done(fetch);
+        });
     };
 }

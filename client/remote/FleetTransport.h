@@ -6,11 +6,10 @@
 // own, its reply in memory of its own, ended within a timeout, and its failure put
 // in the words a row's State shows.
 
-#include "ExporterClient.h"
+#include "CurlLoop.h"
+#include "ExporterTiming.h"
 #include "RemoteFleet.h"
-#include "ScrapeThread.h"
-
-#include <curl/curl.h>
+#include "ReplyMemory.h"
 
 #include <chrono>
 #include <string>
@@ -26,8 +25,9 @@ public:
     /* How long one GET may take, connecting included. */
     static constexpr std::chrono::milliseconds Timeout{5000};
 
-    /* `network` must outlive this object: it is the thread of the client that owns both. */
-    explicit FleetTransport(ScrapeThread& network);
+    /* `loop` is the network loop of the client that owns this object, which must outlive the
+       loop: its transfers' replies are in this object's memory. */
+    explicit FleetTransport(CurlLoop& loop);
     FleetTransport(const FleetTransport&) = delete;
     FleetTransport& operator=(const FleetTransport&) = delete;
 
@@ -35,6 +35,7 @@ public:
     FleetGet Get();
 
 private:
-    ScrapeThread& m_network;
+    CurlLoop& m_loop;
+    ReplyMemory m_memory;
     ExporterTiming m_timing;
 };

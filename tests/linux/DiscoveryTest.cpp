@@ -308,6 +308,9 @@ TEST(DiscoveryRequests, UrlsUnderTheApiBase) {
               "http://127.0.0.1:9090/api/v1/query?query=node_uname_info%7bjob%3d%22node%22%7d");
     EXPECT_EQ(NamesRequestUrl("http://127.0.0.1:9090", "a \"b\"\\&"),
               "http://127.0.0.1:9090/api/v1/query?query=node_uname_info%7bjob%3d%22a+%5c%22b%5c%22%5c%5c%26%22%7d");
+    // Newer servers send only the job's pool; the job filter stays for the older ones.
+    EXPECT_EQ(TargetsRequestUrl("http://127.0.0.1:9090/prom", "node exporter&x"),
+              "http://127.0.0.1:9090/prom/api/v1/targets?state=active&scrapePool=node+exporter%26x");
     EXPECT_EQ(TargetsRequestUrl("ftp://prom.example.org"), "");
     EXPECT_EQ(NamesRequestUrl("no url", "node"), "");
     EXPECT_EQ(HostAndPort("https://Prom.example.org/x"), "Prom.example.org:443");

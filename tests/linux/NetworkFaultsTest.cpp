@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -273,6 +274,42 @@ TEST(LongReplies, AFloodFromTwoHundredFiftySixServersStaysWithinSixtyMegabytes) 
 #else
     EXPECT_LT(usage.ru_maxrss, 60 * 1024);
 #endif
+}
+
+/* Waits, at most `limit`, until the reply memory is back at its floor; what it holds then. */
+std::size_t PoolAfter(ExporterClient& client, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (client.ReplyPoolUsed() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    return client.ReplyPoolUsed();
+}
+
+TEST(LongReplies, AHundredServersOfTwoHundredKilobytesAreListedAndEachOpensAndClosesInTurn) {
+    FakeExporter fake;
+    fake.SetMode("wide");
+    std::ostringstream errors;
+    constexpr std::size_t Servers = 100;
+    ExporterClient client(std::vector<ConnectionEntry>(Servers, Entry(fake.Url())), ExporterTiming{},
+                          errors);
+    client.ScanNames();
+    ClientResult result = 0;
+    for (std::size_t i = 0; i < Servers; ++i) {
+        NameOf(client, i, result);
+        ASSERT_EQ(result, 0u) << "server " << i << "\n" << errors.str();
+    }
+    // Nobody watches them now: the scan's buffers are all given back.
+    EXPECT_EQ(PoolAfter(client, 2s), 0u);
+    for (std::size_t i = 0; i < Servers; ++i) {
+        SCOPED_TRACE(i);
+        ConnectionHandle handle = 0;
+        ASSERT_EQ(client.Open(i, handle), 0u) << errors.str();
+        ServerInfoRecord info;
+        CacheInfoRecord cache;
+        EXPECT_EQ(client.ServerInfo(handle, info), 0u);
+        EXPECT_EQ(client.CacheInfo(handle, cache), 0u);
+        EXPECT_EQ(client.Close(handle), 0u);
+        ASSERT_EQ(PoolAfter(client, 2s), 0u);
+    }
 }
 
 } // namespace

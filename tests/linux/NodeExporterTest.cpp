@@ -5,6 +5,8 @@
 // the list shows this machine twice, once through the stand-in and once through the
 // exporter, and under load both agree. Once plainly, once with TLS and basic auth.
 
+#include "ExporterClient.h"
+#include "LocalMachineClient.h"
 #include "RoutingClient.h"
 #include "TestExporters.h"
 

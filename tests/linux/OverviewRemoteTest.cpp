@@ -7,7 +7,7 @@
 // with 10,000 targets, then stalling, failing and talking nonsense; and plain lines
 // to a dead port and to an exporter that refuses.
 
-#include "RemoteFleet.h"
+#include "ClientFleet.h"
 #include "RoutingClient.h"
 #include "TestExporters.h"
 
@@ -30,7 +30,7 @@ struct Overview {
     QTemporaryDir folder;
     std::ostringstream errors;
     std::optional<RoutingClient> client;
-    std::optional<RemoteFleet> fleet;
+    std::unique_ptr<FleetReadings> fleet;
     FleetSnapshot snapshot;
     /* The longest a Take took: the window's wait. */
     std::chrono::steady_clock::duration longestTake{};
@@ -40,7 +40,7 @@ struct Overview {
         std::ofstream(path) << table;
         client.emplace(path, "/proc", ExporterTiming{}, errors);
         EXPECT_EQ(client->ClientInit(nullptr, nullptr), 0u);
-        fleet.emplace(client->OverviewPlan(), client->OverviewGet());
+        fleet = RoutedFleet(*client, {});
         fleet->Start();
     }
     /* Takes snapshots, as the page does once a second, until `done` holds or `limit` passes. */

@@ -6,6 +6,8 @@
 // a server that stalls suspends sampling after 5 s, and the ticks never wait for it.
 
 #include "ForwardingClient.h"
+#include "ExporterClient.h"
+#include "LocalMachineClient.h"
 #include "RoutingClient.h"
 #include "TestExporters.h"
 #include "WindowFixture.h"

@@ -18,6 +18,7 @@ mode a line from standard input and answers "ok MODE" once it applies:
   back      counters far below the last ones, as after a restart
   missing   a reply without the vmstat family
   big       a sound reply padded with comments to 3 MB
+  wide      a sound reply padded to 200 KB, a 128-CPU server's size
   404       answers 404
   name TEXT a sound reply whose nodename is TEXT, a JSON string
 
@@ -94,10 +95,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send(200, reply(scrapes))
         elif mode == "name":
             self.send(200, reply(scrapes, name=name))
-        elif mode == "big":
+        elif mode in ("big", "wide"):
             body = reply(scrapes)
             filler = b"# filler line of a long but valid reply\n"
-            self.send(200, filler * (3_000_000 // len(filler)) + body)
+            size = 3_000_000 if mode == "big" else 200_000
+            self.send(200, filler * ((size - len(body)) // len(filler)) + body)
         elif mode == "404":
             self.send(404, b"not here\n")
         elif mode == "stall":
@@ -155,6 +157,8 @@ def main():
     parser.add_argument("--auth")
     parser.add_argument("--busy", type=float)
     options = parser.parse_args()
+    # A backlog for a fleet's worth of scrapes at once, as a real exporter's listener has.
+    http.server.ThreadingHTTPServer.request_queue_size = 256
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     if options.tls:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
