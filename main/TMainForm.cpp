@@ -6,11 +6,13 @@
 #include "ChartMenu.h"
 #include "ClientServices.h"
 #include "LastResult.h"
+#include "OverviewPage.h"
 #include "ReadMeText.h"
 #include "Report.h"
 #include "ResultWords.h"
 #include "ui_MainForm.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QScreen>
@@ -93,7 +95,12 @@ TMainForm::TMainForm(ClientLibrary& client, QWidget* parent)
     connect(ui->ServerList, &ServerListBox::selectionChanged, this,
             [this] { ServerListClick(ui->ServerList); });
 
+    m_overview = new OverviewPage(ui->TabSheetOverview, ui->OverviewFilter, ui->OverviewSummary,
+                                  ui->OverviewTable, this);
+    connect(m_overview, &OverviewPage::picked, this, &TMainForm::PickServer);
+
     FormCreate(this);
+    SetFleet(std::make_unique<ClientFleet>(m_client, ListedServers()));
 }
 
 TMainForm::~TMainForm() = default;
@@ -188,6 +195,28 @@ void TMainForm::ResetChart(QObject* /*Sender*/) {
     ui->CheckBox1->setText(QString::fromLatin1(texts->glide));
     ui->Chart1->SetSeriesTitles(ui->CheckBox0->text(), ui->CheckBox1->text());
     ui->Chart1->SetRightAxisAutomatic();
+}
+
+std::vector<ListedServer> TMainForm::ListedServers() const {
+    std::vector<ListedServer> servers;
+    for (int i = 0; i < ui->ServerList->Count(); ++i)
+        servers.push_back({ui->ServerList->ItemText(i).toStdString(), ui->ServerList->ItemRef(i)});
+    return servers;
+}
+
+void TMainForm::SetFleet(std::unique_ptr<FleetReadings> fleet) {
+    m_overview->SetReadings(std::move(fleet));
+}
+
+void TMainForm::PickServer(ConnRef ref) {
+    for (int i = 0; i < ui->ServerList->Count(); ++i) {
+        if (ui->ServerList->ItemRef(i) == ref) {
+            ui->ServerList->SetItemIndex(i); // reconnects and resets the chart, unless already picked
+            ui->PageControl1->setCurrentWidget(ui->TabSheetServer);
+            return;
+        }
+    }
+    QApplication::beep();
 }
 
 void TMainForm::PlaceEntriesInTabOrder() {

@@ -5,7 +5,9 @@
 // The one window: an Info page with the text of "Read.me", and a page with
 // the connection list, the statistics selector and the live chart.
 
+#include "ClientFleet.h"
 #include "ClientLibrary.h"
+#include "FleetReadings.h"
 #include "SampleView.h"
 #include "SamplingState.h"
 
@@ -15,10 +17,13 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace Ui {
 class TMainForm;
 }
+
+class OverviewPage;
 
 class TMainForm : public QWidget, public SampleView {
     Q_OBJECT
@@ -42,6 +47,14 @@ public:
     bool GlideChecked() const override;
     void SetPoint(ChartSeries series, int index, std::int32_t value) override;
 
+    /* The servers of the connection list, in its order. */
+    std::vector<ListedServer> ListedServers() const;
+    /* Where the overview page takes its readings from; by default the client's own operations
+       on every listed server. */
+    void SetFleet(std::unique_ptr<FleetReadings> fleet);
+    /* Selects the server in the connection list as a user's pick would, and shows its page. */
+    void PickServer(ConnRef ref);
+
     /* The sampling state, for those that drive or inspect it. */
     SamplingState& Sampling() { return m_sampling; }
 
@@ -62,6 +75,7 @@ private:
     ClientLibrary& m_client;
     SamplingState m_sampling;
     QTimer Timer1;
+    OverviewPage* m_overview;
     /* The code of the selected server's failed open, 0 when it opened. */
     ClientResult m_openFailure = 0;
     bool m_placed = false;

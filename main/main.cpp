@@ -4,6 +4,7 @@
 // The program: one window that lists the servers this workstation is connected
 // to and charts the statistics of the one the user picks.
 
+#include "ClientFleet.h"
 #include "ClientLibrary.h"
 #include "DisplayCheck.h"
 #ifndef _WIN32
@@ -119,6 +120,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(icon);
 
     TMainForm MainForm(PlatformClient());
+    MainForm.SetFleet(PlatformFleet(PlatformClient(), MainForm.ListedServers()));
     MainForm.show(); // centred on the screen as it appears
     return app.exec();
 }

@@ -1,10 +1,13 @@
 // SPDX-FileCopyrightText: 2026 The Server Stats authors
 // SPDX-License-Identifier: MIT
 
+#include "ClientFleet.h"
 #include "ClientLibrary.h"
 #include "ConnectionTable.h"
 #include "ExporterClient.h"
+#include "FleetUnion.h"
 #include "LocalMachineClient.h"
+#include "RemoteFleet.h"
 #include "RoutingClient.h"
 
 #include <array>
@@ -24,7 +27,49 @@ RoutingClient::RoutingClient(std::string tablePath, std::string procRoot, Export
     m_second = std::make_unique<ExporterClient>(std::move(tablePath), ownName, timing, errors);
 }
 
-ClientLibrary& PlatformClient() {
+namespace {
+
+RoutingClient& Router() {
     static RoutingClient client(ConnectionTablePath());
     return client;
+}
+
+/* The table's servers as the router numbers them: the exporter client's own references,
+   the list's entries + 1, become the router's. */
+FleetPlan RouterPlan(RoutingClient& router, ExporterClient& exporters) {
+    FleetPlan plan = exporters.OverviewPlan(1);
+    const auto outer = [&](ConnRef inner) { return router.OuterRef(exporters, inner); };
+    for (FleetPlainLine& line : plan.plain)
+        if (line.ref)
+            line.ref = outer(*line.ref);
+    for (FleetDiscoveryLine& line : plan.discovery) {
+        for (FleetListed& listed : line.listed)
+            listed.ref = outer(listed.ref).value_or(0);
+        std::erase_if(line.listed, [](const FleetListed& l) { return l.ref == 0; });
+    }
+    return plan;
+}
+
+} // namespace
+
+ClientLibrary& PlatformClient() {
+    return Router();
+}
+
+std::unique_ptr<FleetReadings> RoutedFleet(RoutingClient& router, std::vector<ListedServer> listed) {
+    // This machine through the stand-in's own operations, which answer at once; the table's
+    // servers never through an open, which may wait.
+    std::erase_if(listed, [](const ListedServer& s) { return s.ref != LocalMachineClient::LocalRef; });
+    std::vector<std::unique_ptr<FleetReadings>> parts;
+    parts.push_back(std::make_unique<ClientFleet>(router, std::move(listed)));
+    // This platform's router always has the exporter client second (its constructor above).
+    auto& exporters = static_cast<ExporterClient&>(router.Second());
+    FleetPlan plan = RouterPlan(router, exporters);
+    if (!plan.plain.empty() || !plan.discovery.empty())
+        parts.push_back(std::make_unique<RemoteFleet>(std::move(plan), exporters.OverviewGet()));
+    return std::make_unique<FleetUnion>(std::move(parts));
+}
+
+std::unique_ptr<FleetReadings> PlatformFleet(ClientLibrary& /*client*/, std::vector<ListedServer> listed) {
+    return RoutedFleet(Router(), std::move(listed));
 }

@@ -120,3 +120,12 @@ ClientResult RoutingClient::GetCacheInfoRecord(ConnectionHandle handle, CacheInf
     }
     return r->backend->GetCacheInfoRecord(r->inner, record);
 }
+
+std::optional<ConnRef> RoutingClient::OuterRef(const ClientLibrary& backend, ConnRef inner) const {
+    const auto found = std::find_if(m_refs.begin(), m_refs.end(), [&](const Route& r) {
+        return r.backend == &backend && r.inner == inner;
+    });
+    if (found == m_refs.end())
+        return std::nullopt;
+    return ConnRef(found - m_refs.begin()) + 1;
+}

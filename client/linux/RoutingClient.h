@@ -16,6 +16,7 @@
 
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -53,6 +54,11 @@ public:
     ClientResult GetServerInfoRecord(ConnectionHandle handle, ServerInfoRecord& record) override;
     ClientResult GetCacheInfoRecord(ConnectionHandle handle, CacheInfoRecord& record) override;
 
+    /* The second backend, as given. */
+    ClientLibrary& Second() { return *m_second; }
+    /* This client's reference for the connection `inner` of `backend`, once numbered. */
+    std::optional<ConnRef> OuterRef(const ClientLibrary& backend, ConnRef inner) const;
+
 private:
     /* What one of this client's references or handles stands for. */
     struct Route {
@@ -71,3 +77,9 @@ private:
     std::vector<Route> m_refs; // reference - 1
     HandleTable<Route, MaxHandles> m_handles;
 };
+
+struct ListedServer;
+class FleetReadings;
+/* The overview's readings of a router made by this platform's constructor: this machine from
+   `listed` through the stand-in, and the table's servers; the platform's PlatformFleet. */
+std::unique_ptr<FleetReadings> RoutedFleet(RoutingClient& router, std::vector<ListedServer> listed);

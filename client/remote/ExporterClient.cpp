@@ -7,6 +7,7 @@
 #include "CurlLoop.h"
 #include "Discovery.h"
 #include "FleetDiscovery.h"
+#include "FleetTransport.h"
 #include "ScrapeSchedule.h"
 #include "ScrapeThread.h"
 #include "ServerName.h"
@@ -310,4 +311,46 @@ ClientResult ExporterClient::CacheInfo(ConnectionHandle handle, CacheInfoRecord&
     WriteField32(record, CacheInfoField::CacheHits,
                  std::uint32_t(newest.faults - newest.majorFaults));
     return 0;
+}
+
+FleetPlan ExporterClient::OverviewPlan(ConnRef firstRef) const {
+    // Every server of the list has a reference; those without a name the scan left out.
+    std::vector<std::optional<ConnRef>> refOf(m_servers.size());
+    std::vector<bool> inList(m_servers.size());
+    for (std::size_t entry = 0; entry < m_listed.size(); ++entry) {
+        const std::size_t server = m_listed[entry];
+        inList[server] = true;
+        if (m_nameResults[server] == 0)
+            refOf[server] = firstRef + ConnRef(entry);
+    }
+    FleetPlan plan;
+    for (const auto& [discovery, index] : m_lines) {
+        if (!discovery) {
+            // A line whose exporter a discovery line lists, too, has its row there.
+            if (!inList[index])
+                continue;
+            const std::optional<ConnRef> ref = refOf[index];
+            plan.plain.push_back({m_servers[index], ref ? m_names[index] : HostAndPort(m_servers[index].url),
+                                  ref, ref ? std::string() : std::string("no good answer at start-up")});
+            continue;
+        }
+        FleetDiscoveryLine line{m_discoveryLines[index], {}};
+        if (index < m_discovered.size())
+            for (std::size_t server : m_discovered[index])
+                if (refOf[server])
+                    line.listed.push_back({m_names[server], *refOf[server], m_instances[server]});
+        plan.discovery.push_back(std::move(line));
+    }
+    return plan;
+}
+
+FleetGet ExporterClient::OverviewGet() {
+    if (!m_thread) {
+        return [](const ConnectionEntry&, const FleetDone& done) {
+            done(FleetFetch{false, "the network did not start", {}});
+        };
+    }
+    if (!m_overview)
+        m_overview = std::make_unique<FleetTransport>(m_thread->Loop());
+    return m_overview->Get();
 }

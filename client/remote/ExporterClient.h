@@ -14,6 +14,7 @@
 #include "ConnectionTable.h"
 #include "ExporterTiming.h"
 #include "HandleTable.h"
+#include "RemoteFleet.h"
 #include "RemoteResults.h"
 
 #include <cstddef>
@@ -26,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+class FleetTransport;
 class ScrapeThread;
 struct ServerReading;
 
@@ -105,6 +107,12 @@ public:
     /* What the reply memory holds beyond every server's own share: 0 at its floor. */
     std::size_t ReplyPoolUsed();
 
+    /* What the overview asks of the table's lines, after the scan: the list's entries with
+       their references, counted from `firstRef`, and the lines it left out. */
+    FleetPlan OverviewPlan(ConnRef firstRef) const;
+    /* Sends the overview's GETs on the network thread. */
+    FleetGet OverviewGet();
+
 private:
     struct Opened {
         std::size_t server = 0;
@@ -140,6 +148,9 @@ private:
     std::size_t m_exporterLines = 0;
     ExporterTiming m_timing;
     std::ostream& m_errors;
+    /* The overview's GETs on the thread's loop, made when first asked for. Declared before the
+       thread: the reply memory of its transfers must outlive the loop. */
+    std::unique_ptr<FleetTransport> m_overview;
     std::unique_ptr<ScrapeThread> m_thread;
     HandleTable<Opened, MaxHandles> m_handles;
     /* The list: for each entry, its server. */

@@ -9,8 +9,11 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -262,6 +265,104 @@ private:
     bool m_hasName = false;
 };
 
+class TargetStatesSax final : public ApiReplySax {
+public:
+    TargetStatesSax(std::string_view job, std::vector<TargetState>& targets)
+        : m_job(job), m_targets(targets) {}
+
+private:
+    const char* ListName() const override { return "activeTargets"; }
+    void OpenEntry() override {
+        m_entry = {};
+        m_hasInstance = m_isJob = false;
+    }
+    void EntryValue(std::string* value) override {
+        if (EntryDepth() == 1 && value != nullptr) {
+            const std::string& key = EntryKey(1);
+            if (key == "health")
+                m_entry.up = *value == "up";
+            else if (key == "lastError")
+                m_entry.lastError = ListableServerName(*value, MaxReasonBytes);
+            else if (key == "scrapeInterval")
+                m_entry.scrapeInterval = value->substr(0, 32);
+        } else if (EntryDepth() == 2 && EntryKey(1) == "labels") {
+            const std::string& key = EntryKey(2);
+            if (key == "instance")
+                Take(value, m_entry.instance, m_hasInstance);
+            else if (key == "job")
+                m_isJob = value && *value == m_job;
+        } else if (EntryDepth() == 2 && EntryKey(1) == "discoveredLabels" && value != nullptr &&
+                   EntryKey(2) == "__scrape_interval__" && m_entry.scrapeInterval.empty()) {
+            // VictoriaMetrics gives the interval only here; Prometheus's own field, after it, wins.
+            m_entry.scrapeInterval = value->substr(0, 32);
+        }
+    }
+    void CloseEntry() override {
+        if (!(m_isJob && m_hasInstance && Fits(m_entry.instance)))
+            return;
+        if (m_targets.size() == MaxDiscoveredServers) {
+            ++m_leftOut;
+            return;
+        }
+        m_targets.push_back(std::move(m_entry));
+    }
+
+    std::string_view m_job;
+    std::vector<TargetState>& m_targets;
+    TargetState m_entry;
+    bool m_hasInstance = false;
+    bool m_isJob = false;
+};
+
+/* The value of a sample as the API writes it, a string; NaN unless a finite number. */
+double SampleValue(const std::string& text) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || !std::isfinite(value))
+        return std::numeric_limits<double>::quiet_NaN();
+    return value;
+}
+
+class ValuesSax final : public ApiReplySax {
+public:
+    explicit ValuesSax(std::vector<InstanceValue>& values) : m_values(values) {}
+
+private:
+    const char* ListName() const override { return "result"; }
+    void OpenEntry() override {
+        m_entry = {};
+        m_hasInstance = m_hasValue = false;
+        m_valueIndex = 0;
+    }
+    void EntryValue(std::string* value) override {
+        if (EntryDepth() == 2 && EntryKey(1) == "metric" && EntryKey(2) == "instance") {
+            Take(value, m_entry.instance, m_hasInstance);
+        } else if (EntryDepth() == 2 && EntryKey(1) == "value") {
+            // [time, "value"]: the time is a number, the value its second element, a string.
+            if (m_valueIndex++ == 1 && value != nullptr) {
+                m_entry.value = SampleValue(*value);
+                m_hasValue = true;
+            }
+        }
+    }
+    void CloseEntry() override {
+        if (!(m_hasInstance && m_hasValue && Fits(m_entry.instance)))
+            return;
+        if (m_values.size() == MaxDiscoveredNames) {
+            ++m_leftOut;
+            return;
+        }
+        m_values.push_back(std::move(m_entry));
+    }
+
+    std::vector<InstanceValue>& m_values;
+    InstanceValue m_entry;
+    bool m_hasInstance = false;
+    bool m_hasValue = false;
+    int m_valueIndex = 0;
+};
+
 } // namespace
 
 bool ReplyBuffer::Append(std::string_view bytes) {
@@ -304,5 +405,24 @@ ApiVerdict ReadInstanceNames(std::string_view reply, std::vector<InstanceName>& 
     ApiVerdict verdict = sax.Read(reply);
     if (!verdict.ok)
         names.clear();
+    return verdict;
+}
+
+ApiVerdict ReadTargetStates(std::string_view reply, std::string_view job,
+                            std::vector<TargetState>& targets) {
+    targets.clear();
+    TargetStatesSax sax(job, targets);
+    ApiVerdict verdict = sax.Read(reply);
+    if (!verdict.ok)
+        targets.clear();
+    return verdict;
+}
+
+ApiVerdict ReadInstanceValues(std::string_view reply, std::vector<InstanceValue>& values) {
+    values.clear();
+    ValuesSax sax(values);
+    ApiVerdict verdict = sax.Read(reply);
+    if (!verdict.ok)
+        values.clear();
     return verdict;
 }

@@ -83,3 +83,28 @@ struct ApiVerdict {
    metric.nodename, in reply order, skipping results without both as strings. Not ok
    as above, with data.result instead of data.activeTargets. */
 [[nodiscard]] ApiVerdict ReadInstanceNames(std::string_view reply, std::vector<InstanceName>& names);
+
+/* One target of a job as the overview sees it, up or not. */
+struct TargetState {
+    std::string instance;
+    bool up = false;
+    /* Why the last scrape failed, as Prometheus says it; empty when it did not. */
+    std::string lastError;
+    /* How often it is scraped, as given ("15s", "1m30s"); empty when the API gives none. */
+    std::string scrapeInterval;
+};
+
+/* One series of an instant query's vector result: the instance and its value, which is
+   NaN for a value that is not a finite number. */
+struct InstanceValue {
+    std::string instance;
+    double value = 0;
+};
+
+/* Reads /api/v1/targets: every target whose labels.job is `job` and that has an instance,
+   in reply order, at most MaxDiscoveredServers. Not ok as ReadActiveTargets. */
+[[nodiscard]] ApiVerdict ReadTargetStates(std::string_view reply, std::string_view job,
+                                          std::vector<TargetState>& targets);
+/* Reads an instant query's vector result: metric.instance and value[1] of each series,
+   skipping series without both, at most MaxDiscoveredNames. Not ok as ReadInstanceNames. */
+[[nodiscard]] ApiVerdict ReadInstanceValues(std::string_view reply, std::vector<InstanceValue>& values);

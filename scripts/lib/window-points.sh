@@ -5,6 +5,7 @@
 # read off the form at its design size. Sourced.
 declare -A WINDOW_POINT=(
     [server-tab]="120 12"   # the second tab, on the tab bar's row
+    [overview-tab]="248 12" # the third tab
     [second-entry]="30 241" # the second entry of the connection list
     [statistic]="277 41"    # the statistics selector above the chart
     [plot]="300 120"        # inside the plot, clear of the axes

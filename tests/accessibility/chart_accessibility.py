@@ -4,7 +4,8 @@
 """What a screen reader finds of the running monitor: the chart by its role, named
 by its title, described by the newest values of both lines and the shown range,
 with its context menu's entries among its actions; the connection list's entries
-as radio buttons by their server names, the first one checked.
+as radio buttons by their server names, the first one checked; on the Overview page,
+the table's headers and cells and the summary line.
 Run inside a D-Bus session on an X display (see run-check)."""
 import os
 import subprocess
@@ -44,6 +45,47 @@ def list_failures(app):
     if checked != [0]:
         failures.append(f"the checked entries are {checked}, not the first alone")
     return failures
+
+
+def overview_failures(app):
+    tabs = pyatspi.findAllDescendants(app, lambda node: node.getRole() == pyatspi.ROLE_PAGE_TAB)
+    names = [tab.name for tab in tabs]
+    if "Overview" not in names:
+        return [f"no Overview page among {names!r}"]
+    tab = tabs[names.index("Overview")].queryAction()
+    tab.doAction([tab.getName(i) for i in range(tab.nActions)].index("Press"))
+    deadline = time.time() + 10
+    table, row = None, []
+    while time.time() < deadline:
+        table = find_role(app, pyatspi.ROLE_TABLE)
+        if table is not None and table.queryTable().nRows > 0:
+            cells = table.queryTable()
+            row = [cells.getAccessibleAt(0, c).name for c in range(cells.nColumns)]
+            if row[1]:  # the first reading has come
+                break
+        time.sleep(0.3)
+    if table is None:
+        return ["no table on the Overview page"]
+    cells = table.queryTable()
+    headers = [cells.getColumnHeader(c).name for c in range(cells.nColumns)]
+    summary = find_summary(app)
+    print(f"overview table {table.name!r}: headers {headers!r}, first row {row!r}; summary {summary!r}")
+    failures = []
+    if headers != ["Server", "Utilization %", "Cache requests/s", "Cache hits/s", "State"]:
+        failures.append("the table's headers are not read")
+    if not row or not row[0] or not row[1]:
+        failures.append("the first row's name or utilisation is not read")
+    if summary is None:
+        failures.append("the summary line is not read")
+    return failures
+
+
+def find_summary(app):
+    labels = pyatspi.findAllDescendants(app, lambda node: node.getRole() == pyatspi.ROLE_LABEL)
+    for label in labels:
+        if " answering, " in label.name:
+            return label.name
+    return None
 
 
 def main(program):
@@ -90,6 +132,7 @@ def main(program):
             if "no samples yet" in later:
                 failures.append("the description never follows the samples")
             failures += list_failures(app)
+            failures += overview_failures(app)
             for failure in failures:
                 print("FAIL:", failure)
             return 1 if failures else 0

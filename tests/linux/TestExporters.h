@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <stdexcept>
 #include <string>
@@ -137,6 +138,41 @@ private:
 };
 
 
+
+/* A helper script of this folder, talked to by lines as fake_exporter.py is; started
+   with posix_spawn (ChildProcess), so that ThreadSanitizer can watch the client. */
+class Script {
+public:
+    Script(const char* file, const QStringList& arguments)
+        : m_child(QStringLiteral("/usr/bin/python3"),
+                  QStringList{QStringLiteral(SERVERSTATS_TEST_SOURCE "/") + file} + arguments) {}
+    ~Script() {
+        // Time for it to stop what it started; only then does ChildProcess kill it.
+        m_child.CloseInput();
+        m_child.Wait(10000);
+    }
+    Script(const Script&) = delete;
+    Script& operator=(const Script&) = delete;
+
+    /* The next whole line, without its end. */
+    std::string ReadLine(int timeoutMs = 10000) {
+        for (int waited = 10000;; waited += 10000) {
+            try {
+                std::string line = m_child.ReadLine();
+                while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+                    line.pop_back();
+                return line;
+            } catch (const std::runtime_error&) {
+                if (waited >= timeoutMs)
+                    throw;
+            }
+        }
+    }
+    void Say(const std::string& line) { m_child.Write(line + "\n"); }
+
+private:
+    ChildProcess m_child;
+};
 
 /* tests/linux/fake_exporter.py, switched between its modes. */
 class FakeExporter {

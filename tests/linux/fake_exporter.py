@@ -22,7 +22,8 @@ mode a line from standard input and answers "ok MODE" once it applies:
   404       answers 404
   name TEXT a sound reply whose nodename is TEXT, a JSON string
 
-Options: --tls CERT KEY serves HTTPS; --close-after N closes each connection after
+Options: --busy PERCENT makes that share of the CPU time busy (none of it iowait)
+instead of 37 %; --tls CERT KEY serves HTTPS; --close-after N closes each connection after
 N replies; --auth USER:PASSWORD answers 401 to any other basic authentication.
 
 Standard library only; ends when standard input closes.
@@ -46,9 +47,12 @@ def reply(scrapes, back=False, vmstat=True, name="fake-exporter"):
     n = 1 if back else scrapes + 10
     lines = ["# HELP node_cpu_seconds_total Seconds the CPUs spent in each mode.",
              "# TYPE node_cpu_seconds_total counter"]
+    shares = (("idle", 30), ("iowait", 1.5), ("user", 15), ("system", 3.5))
+    if options is not None and options.busy is not None:
+        shares = (("idle", 50 - options.busy / 2), ("user", options.busy / 2))
     for cpu in range(2):
         # 50 s per CPU and scrape: idle 30, iowait 1.5, the rest busy (37 %).
-        for mode, share in (("idle", 30), ("iowait", 1.5), ("user", 15), ("system", 3.5)):
+        for mode, share in shares:
             lines.append(f'node_cpu_seconds_total{{cpu="{cpu}",mode="{mode}"}} {share * n:.2f}')
     if vmstat:
         # Above 2^32, so that only the low 32 bits reach the record.
@@ -151,6 +155,7 @@ def main():
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--close-after", type=int, default=0)
     parser.add_argument("--auth")
+    parser.add_argument("--busy", type=float)
     options = parser.parse_args()
     # A backlog for a fleet's worth of scrapes at once, as a real exporter's listener has.
     http.server.ThreadingHTTPServer.request_queue_size = 256

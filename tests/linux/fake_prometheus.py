@@ -10,7 +10,10 @@ input and answers "ok MODE" once it applies:
   good       COUNT servers of the job "node" (first argument, 2000 by default):
              instance 127.0.X.Y:9100, named "fs-NNNNN", but the first two are
              both named "twin"; besides them two targets that are down, one
-             without node_uname_info, and three of the job "other"
+             without node_uname_info, and three of the job "other". A query of
+             node_cpu_seconds_total answers each server's utilisation (3 to 62 %,
+             but 91 to 97 % for every 700th from the 18th), one of
+             node_vmstat_pgfault its rates; any other query the node names
   nonames    the same targets, and a query answer without any result
   notargets  404 on /api/v1/targets, as Thanos Query and Mimir answer; the
              query as in good
@@ -76,6 +79,20 @@ def replies():
 TARGETS, NAMES, NO_NAMES = replies()
 
 
+def readings():
+    def vector(value):
+        result = [{"metric": {"instance": instance(i), "job": "node"},
+                   "value": [1767225600.0, f"{value(i):.3f}"]} for i in range(count)]
+        return json.dumps({"status": "success", "data": {"resultType": "vector", "result": result}}).encode()
+    busy = vector(lambda i: 91 + i % 7 if i % 700 == 17 else 3 + (i * 37) % 60)
+    requests = vector(lambda i: 100 + (i * 13) % 5000)
+    hits = vector(lambda i: (100 + (i * 13) % 5000) * 0.98)
+    return busy, requests, hits
+
+
+BUSY, REQUESTS, HITS = readings()
+
+
 def elsewhere():
     targets = [target("fs1.example.org:9100"), target("fs2.example.org:9100")]
     targets[1]["scrapeUrl"] = "https://fs2.example.org:9100/metrics"
@@ -111,6 +128,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif mode in ("good", "nonames", "notargets"):
             if targets:
                 self.send(404, b"404 page not found\n") if mode == "notargets" else self.send(200, TARGETS)
+            elif "node_cpu_seconds_total" in self.path:
+                self.send(200, BUSY)
+            elif "pgmajfault" in self.path:
+                self.send(200, HITS)
+            elif "node_vmstat_pgfault" in self.path:
+                self.send(200, REQUESTS)
             else:
                 self.send(200, NO_NAMES if mode == "nonames" else NAMES)
         elif mode in ("elsewhere", "bidi"):

@@ -46,8 +46,8 @@ def get(url):
         return r.read()
 
 
-def fake_exporter(name=None):
-    p = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_exporter.py")],
+def fake_exporter(name=None, options=()):
+    p = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_exporter.py"), *options],
                          stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     instance = f"127.0.0.1:{int(p.stdout.readline())}"
     if name is not None:
