@@ -185,7 +185,10 @@ Clock::time_point ScrapeThread::turn(Clock::time_point now) {
 }
 
 ScrapeThread::~ScrapeThread() {
-    m_loop.reset(); // the thread first: its callbacks reach into the rest
+    // The thread first: its callbacks reach into the rest. Not reset(), which clears the
+    // pointer before the loop's thread, still reading it in turn(), has stopped.
+    delete m_loop.get();
+    (void)m_loop.release();
 }
 
 void ScrapeThread::wake() {
