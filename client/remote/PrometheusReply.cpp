@@ -389,40 +389,36 @@ void ReplyBuffer::Clear() {
     m_size = m_capacity = 0;
 }
 
+namespace {
+
+/* A reader's verdict; what it read is dropped unless the whole reply was good. */
+template <typename Row>
+ApiVerdict Kept(ApiVerdict verdict, std::vector<Row>& rows) {
+    if (!verdict.ok)
+        rows.clear();
+    return verdict;
+}
+
+} // namespace
+
 ApiVerdict ReadActiveTargets(std::string_view reply, std::string_view job,
                              std::vector<ActiveTarget>& targets) {
     targets.clear();
-    TargetsSax sax(job, targets);
-    ApiVerdict verdict = sax.Read(reply);
-    if (!verdict.ok)
-        targets.clear();
-    return verdict;
+    return Kept(TargetsSax(job, targets).Read(reply), targets);
 }
 
 ApiVerdict ReadInstanceNames(std::string_view reply, std::vector<InstanceName>& names) {
     names.clear();
-    NamesSax sax(names);
-    ApiVerdict verdict = sax.Read(reply);
-    if (!verdict.ok)
-        names.clear();
-    return verdict;
+    return Kept(NamesSax(names).Read(reply), names);
 }
 
 ApiVerdict ReadTargetStates(std::string_view reply, std::string_view job,
                             std::vector<TargetState>& targets) {
     targets.clear();
-    TargetStatesSax sax(job, targets);
-    ApiVerdict verdict = sax.Read(reply);
-    if (!verdict.ok)
-        targets.clear();
-    return verdict;
+    return Kept(TargetStatesSax(job, targets).Read(reply), targets);
 }
 
 ApiVerdict ReadInstanceValues(std::string_view reply, std::vector<InstanceValue>& values) {
     values.clear();
-    ValuesSax sax(values);
-    ApiVerdict verdict = sax.Read(reply);
-    if (!verdict.ok)
-        values.clear();
-    return verdict;
+    return Kept(ValuesSax(values).Read(reply), values);
 }

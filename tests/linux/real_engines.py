@@ -25,7 +25,7 @@ import tempfile
 import time
 import urllib.parse
 
-from real_prometheus import JOB, fake_exporter, free_port, get
+from real_prometheus import JOB, fake_exporter, free_port, get, stop
 
 DEADLINE_S = 30
 
@@ -88,16 +88,7 @@ def main():
             sys.stdin.read()
             return 0
         finally:
-            for p in reversed(processes):
-                if p.stdin:
-                    p.stdin.close()
-                p.terminate()
-            for p in processes:
-                try:
-                    p.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
+            stop(processes)
 
 
 if __name__ == "__main__":

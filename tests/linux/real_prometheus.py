@@ -57,6 +57,20 @@ def fake_exporter(name=None, options=()):
     return p, instance
 
 
+def stop(processes):
+    """Ends the processes started, the last first, and waits for each."""
+    for p in reversed(processes):
+        if p.stdin:
+            p.stdin.close()
+        p.terminate()
+    for p in processes:
+        try:
+            p.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait()
+
+
 def main():
     record = sys.argv[sys.argv.index("--record") + 1] if "--record" in sys.argv else None
     processes = []
@@ -113,16 +127,7 @@ def main():
             sys.stdin.read()
             return 0
         finally:
-            for p in reversed(processes):
-                if p.stdin:
-                    p.stdin.close()
-                p.terminate()
-            for p in processes:
-                try:
-                    p.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
+            stop(processes)
 
 
 if __name__ == "__main__":
