@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -58,6 +59,24 @@ protected:
     };
     std::vector<CallTime> m_calls;
 };
+
+TEST(FailedOpen, SaysWhereAndWhyOnOneLineWithTheHintForTheMistake) {
+    FakeExporter fake;
+    std::ostringstream errors;
+    ExporterClient client({Entry(fake.Url())}, FastTiming, errors);
+    client.ScanNames();
+    ASSERT_EQ(errors.str(), "");
+    // A wrong path that the exporter answers with its landing page.
+    fake.SetMode("html");
+    ConnectionHandle handle = 0;
+    EXPECT_EQ(client.Open(0, handle), ExporterClient::BadAnswer);
+    const std::string said = errors.str();
+    EXPECT_TRUE(said.starts_with(fake.Url() + ": ")) << said;
+    EXPECT_TRUE(said.ends_with("; the reply is an HTML page, not the exporter's metrics: check the "
+                               "path (the default is /metrics)\n"))
+        << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+}
 
 TEST_F(FakeServer, ScanOpenAndSample) {
     client.ScanNames();

@@ -126,6 +126,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send(int(mode), b"no\n")
         elif mode == "garbage":
             self.send(200, bytes(range(256)) * 8 + b"node_cpu\n{{{ \"\n")
+        elif mode == "html":
+            # The exporter's landing page, which a wrong path gets.
+            self.send(200, b"<!DOCTYPE html>\n<html><head><title>Node Exporter</title></head></html>\n")
         elif mode == "nohttp":
             self.wfile.write(b"\x00\xff\xfe garbage\r\n\r\nmore garbage\n")
             self.close_connection = True
